@@ -1,0 +1,176 @@
+"""Drives the built viewer on a private X server for the end-to-end tests.
+
+The tests get their paths from the environment CTest sets: VIEWER (the
+binary), SOURCE_DIR (the repository, for the shader files and test.png),
+FAKE_TIME_LIB (a preload that fixes the clock) and WM_CLOSE (sends a window
+manager's close request).
+"""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+VIEWER = os.environ.get("VIEWER", "build/viewer")
+SOURCE_DIR = os.environ.get("SOURCE_DIR", ".")
+FAKE_TIME_LIB = os.environ.get("FAKE_TIME_LIB", "")
+WM_CLOSE = os.environ.get("WM_CLOSE", "")
+
+GL_OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": "460"}
+
+
+class Xvfb:
+    """A private 1280x720x24 X server on a free display, for one test."""
+
+    def __init__(self):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            number = f.readline().strip()
+        if not number:
+            self.proc.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def stage(directory=None, vertex=None, fragment=None, image=None):
+    """Lays out a working directory as the viewer expects it.
+
+    Each of vertex, fragment and image is None for the shipped file, bytes
+    for a file with that content, or False to leave the file out.
+    """
+    directory = directory or tempfile.mkdtemp(prefix="viewer-")
+    os.makedirs(os.path.join(directory, "Shaders"), exist_ok=True)
+    for name, content in (("Shaders/OG_V.glsl", vertex), ("Shaders/OG_F.glsl", fragment), ("test.png", image)):
+        path = os.path.join(directory, name)
+        if content is None:
+            shutil.copyfile(os.path.join(SOURCE_DIR, name), path)
+        elif content is not False:
+            with open(path, "wb") as f:
+                f.write(content)
+    return directory
+
+
+class Viewer:
+    """One run of the viewer, its standard output and error kept in files."""
+
+    def __init__(self, display, cwd, fake_time=None, gl_override=True, extra_env=None, command=None):
+        env = dict(os.environ)
+        for key in GL_OVERRIDE:
+            env.pop(key, None)
+        if display is None:
+            env.pop("DISPLAY", None)
+        else:
+            env["DISPLAY"] = display
+        if gl_override:
+            env.update(GL_OVERRIDE)
+        if fake_time is not None:
+            env["LD_PRELOAD"] = FAKE_TIME_LIB
+            env["FAKE_GLFW_TIME"] = repr(float(fake_time))
+        env.update(extra_env or {})
+        self.display = display
+        self.env = env
+        self.out = tempfile.TemporaryFile()
+        self.err = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(command or [os.path.abspath(VIEWER)], cwd=cwd, env=env,
+                                     stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err)
+        self.window = None
+
+    def _x(self, *args, **kw):
+        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, **kw)
+
+    def wait_window(self, timeout=30):
+        """Waits until the viewer's window is mapped; returns its id."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            found = self._x("xdotool", "search", "--onlyvisible", "--name", "^title$").stdout.split()
+            if found:
+                self.window = found[0]
+                return self.window
+            if self.proc.poll() is not None:
+                raise AssertionError("viewer exited with %s before its window showed" % self.proc.returncode)
+            time.sleep(0.1)
+        raise AssertionError("the viewer's window did not appear")
+
+    def grab(self):
+        """Reads the window's current picture: (width, height, RGB bytes)."""
+        ppm = subprocess.run(["import", "-window", self.window, "-depth", "8", "ppm:-"], env=self.env,
+                             capture_output=True, check=True).stdout
+        return parse_ppm(ppm)
+
+    def settle(self, seconds=2.0):
+        """Gives the viewer time to present a few frames."""
+        time.sleep(seconds)
+
+    def escape(self):
+        self._x("xdotool", "windowfocus", "--sync", self.window, "key", "Escape", check=True)
+
+    def close(self):
+        self._x(WM_CLOSE, self.window, check=True)
+
+    def wait(self, timeout=20):
+        """Waits for the exit; returns (status, stdout, stderr)."""
+        try:
+            status = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.send_signal(signal.SIGKILL)
+            self.proc.wait()
+            raise AssertionError("the viewer did not exit within %s s" % timeout)
+        return status, self.stdout(), self.stderr()
+
+    def stdout(self):
+        self.out.seek(0)
+        return self.out.read().decode(errors="replace")
+
+    def stderr(self):
+        self.err.seek(0)
+        return self.err.read().decode(errors="replace")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def parse_ppm(data):
+    """Parses a binary 8-bit PPM (P6) into (width, height, RGB bytes)."""
+    fields = []
+    pos = 2
+    assert data[:2] == b"P6", "not a binary PPM"
+    while len(fields) < 3:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(int(data[start:pos]))
+    width, height, maxval = fields
+    assert maxval == 255
+    pixels = data[pos + 1:pos + 1 + width * height * 3]
+    assert len(pixels) == width * height * 3
+    return width, height, pixels
+
+
+def pixel(frame, x, y):
+    """The (r, g, b) at column x and row y, rows counted from the top."""
+    width, _, pixels = frame
+    i = (y * width + x) * 3
+    return tuple(pixels[i:i + 3])
