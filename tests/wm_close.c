@@ -16,7 +16,7 @@ int main(int argc, char** argv)
         return 1;
     }
     Window window = (Window)strtoul(argv[1], NULL, 0);
-    XEvent event = {0};
+    XEvent event = { 0 };
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
