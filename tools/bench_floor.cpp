@@ -1,0 +1,50 @@
+// The benchmark's floor: the viewer's window and GL context, started the same
+// way, whose frames are only cleared and presented. Its frame rate is the most
+// any scene can reach in that window on this machine, and its start-up and
+// memory are what the platform costs before the viewer adds anything.
+#include <glad/gl.h>
+
+#include <GLFW/glfw3.h>
+
+#include <iostream>
+
+int main()
+{
+#ifdef GLFW_PLATFORM
+    glfwInitHint(GLFW_PLATFORM, GLFW_PLATFORM_X11);
+#endif
+    if (!glfwInit()) {
+        std::cerr << "bench_floor: cannot initialise GLFW" << std::endl;
+        return 1;
+    }
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 6);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    GLFWwindow* window = glfwCreateWindow(1280, 720, "title", nullptr, nullptr);
+    if (!window) {
+        std::cerr << "bench_floor: cannot create the window and context" << std::endl;
+        glfwTerminate();
+        return 1;
+    }
+    glfwMakeContextCurrent(window);
+    if (!gladLoaderLoadGL()) {
+        std::cerr << "bench_floor: cannot load the GL entry points" << std::endl;
+        glfwTerminate();
+        return 1;
+    }
+
+    // The viewer's frame without its scene: events, the Escape test, the
+    // clear of colour and depth, the swap.
+    while (!glfwWindowShouldClose(window)) {
+        glfwPollEvents();
+        if (glfwGetKey(window, GLFW_KEY_ESCAPE) == GLFW_PRESS)
+            glfwSetWindowShouldClose(window, true);
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glfwSwapBuffers(window);
+    }
+
+    glfwDestroyWindow(window);
+    glfwTerminate();
+    return 0;
+}
