@@ -1,0 +1,85 @@
+"""The viewer's life as a user sees it: a silent run that keeps presenting
+frames, the two ways to end it, shader failures that do not stop it, and the
+start-up failures that must end it cleanly."""
+import subprocess
+import unittest
+
+import harness
+
+SEPARATOR = " -- " + "-" * 51 + " -- "
+
+
+def setUpModule():
+    global server
+    server = harness.Xvfb()
+
+
+def tearDownModule():
+    server.stop()
+
+
+def press_escape(viewer):
+    # Held over several frames: the viewer polls the key state once a frame,
+    # so a tap shorter than a frame can fall between two polls.
+    subprocess.run(["xdotool", "windowfocus", "--sync", viewer.window, "keydown", "Escape",
+                    "sleep", "0.3", "keyup", "Escape"], env=viewer.env, check=True)
+
+
+class Running(unittest.TestCase):
+    def start(self, **files):
+        viewer = harness.Viewer(server.display, harness.stage(**files))
+        self.addCleanup(viewer.kill)
+        viewer.wait_window()
+        return viewer
+
+    def test_silent_run_presents_frames_until_escape(self):
+        viewer = self.start()
+        viewer.settle(1.0)
+        first = viewer.grab()
+        viewer.settle(1.0)
+        second = viewer.grab()
+        self.assertEqual(first[:2], (1280, 720))
+        # The light circles with the clock, so a later frame differs.
+        self.assertNotEqual(first[2], second[2], "no new frame was presented")
+        press_escape(viewer)
+        self.assertEqual(viewer.wait(), (0, "", ""))
+
+    def test_close_request_ends_the_run(self):
+        viewer = self.start()
+        viewer.settle(0.5)
+        viewer.close()
+        self.assertEqual(viewer.wait(), (0, "", ""))
+
+    def test_shader_failure_is_reported_at_once_and_the_loop_goes_on(self):
+        viewer = self.start(fragment=False)
+        viewer.settle(1.0)
+        self.assertIsNone(viewer.proc.poll(), "the viewer stopped after a shader failure")
+        # SIGKILL flushes nothing: whatever is on standard output by now was
+        # flushed when it was printed.
+        viewer.kill()
+        out = viewer.stdout()
+        self.assertTrue(out.startswith("ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: "), out)
+        self.assertEqual(out.count(SEPARATOR + "\n"), 3, out)
+        self.assertTrue(out.endswith(SEPARATOR + "\n"), out)
+
+
+class StartupFailures(unittest.TestCase):
+    def assertFailsWith(self, viewer, reason):
+        status, out, err = viewer.wait()
+        self.assertEqual((status, out), (1, ""), err)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertTrue(err.endswith("\n"), err)
+        self.assertIn(reason, err)
+
+    def test_no_display(self):
+        # GLFW's own description of why it could not start.
+        self.assertFailsWith(harness.Viewer(None, harness.stage()), "DISPLAY")
+
+    def test_no_core_46_context(self):
+        # Without the Mesa override llvmpipe offers at most 4.5.
+        viewer = harness.Viewer(server.display, harness.stage(), gl_override=False)
+        self.assertFailsWith(viewer, "GLX")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,118 @@
+"""The Shader class in a real 4.6 core context: what it prints, in which order
+and format, and what its uniform writes do. Argument: the shader_probe binary."""
+import os
+import re
+import sys
+import unittest
+
+import harness
+
+PROBE = sys.argv.pop(1)
+SEPARATOR = " -- " + "-" * 51 + " -- "
+READ = re.compile(r"ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: [^\n]+\n")
+BLOCK = re.compile(r"ERROR::(SHADER_COMPILATION_ERROR|PROGRAM_LINKING_ERROR) of type: (\w+)\n(.*?)\n"
+                   + re.escape(SEPARATOR) + r"\n", re.S)
+
+# A pair of the tests' own whose three uniforms all stay active.
+VERTEX = b"""#version 460 core
+layout (location = 0) in vec3 aPos;
+uniform mat4 matrix;
+void main() { gl_Position = matrix * vec4(aPos, 1.0); }
+"""
+FRAGMENT = b"""#version 460 core
+out vec4 FragColor;
+uniform sampler2D unit;
+uniform vec3 colour;
+void main() { FragColor = texture(unit, vec2(0.5)) * vec4(colour, 1.0); }
+"""
+COMPILE = "SHADER_COMPILATION_ERROR"
+LINK = "PROGRAM_LINKING_ERROR"
+
+# GL type enums of what the viewer binds by location and by name.
+VEC2, VEC3, MAT4, SAMPLER_2D = 0x8B50, 0x8B51, 0x8B5C, 0x8B5E
+ATTRIBUTES = {0: VEC3, 1: VEC2, 2: VEC3}
+UNIFORMS = {"model": MAT4, "view": MAT4, "projection": MAT4, "lightPos": VEC3, "lightColor": VEC3,
+            "objectColor": VEC3, "viewPos": VEC3, "texture0": SAMPLER_2D}
+
+
+def setUpModule():
+    global server
+    server = harness.Xvfb()
+
+
+def tearDownModule():
+    server.stop()
+
+
+def probe(*options, vertex=VERTEX, fragment=FRAGMENT):
+    """Builds a Shader from staged files; returns (status, stdout, stderr)."""
+    cwd = harness.stage(vertex=vertex, fragment=fragment)
+    paths = [os.path.join(cwd, "Shaders", name) for name in ("OG_V.glsl", "OG_F.glsl")]
+    return harness.Viewer(server.display, cwd, command=[PROBE, *paths, *options]).wait()
+
+
+def messages(out):
+    """Splits standard output into (read line or None, [(category, tag, log)]),
+    failing unless it is made of exactly such messages."""
+    read = READ.match(out)
+    pos = read.end() if read else 0
+    blocks = []
+    for block in BLOCK.finditer(out, pos):
+        assert block.start() == pos, "unexpected text: %r" % out[pos:block.start()]
+        blocks.append(block.groups())
+        pos = block.end()
+    assert pos == len(out), "unexpected text: %r" % out[pos:]
+    return read, blocks
+
+
+class Reports(unittest.TestCase):
+    def assertBlocks(self, out, expected):
+        read, blocks = messages(out)
+        self.assertIsNone(read)
+        self.assertEqual([(category, tag) for category, tag, _ in blocks], expected)
+        for _, tag, log in blocks:
+            self.assertTrue(log.strip(), "the %s block carries no log" % tag)
+
+    def test_missing_fragment_file(self):
+        status, out, _ = probe(fragment=False)
+        self.assertEqual(status, 0)
+        read, blocks = messages(out)
+        self.assertIsNotNone(read, out)
+        # Both files are opened before either is read, so the vertex source
+        # is empty too and fails to compile, ahead of the fragment and link.
+        self.assertEqual([(category, tag) for category, tag, _ in blocks],
+                         [(COMPILE, "VERTEX"), (COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
+
+    def test_compile_errors(self):
+        broken = VERTEX.replace(b"gl_Position", b"gl_Positio")
+        self.assertBlocks(probe(vertex=broken)[1], [(COMPILE, "VERTEX"), (LINK, "PROGRAM")])
+        broken = FRAGMENT.replace(b"FragColor =", b"FragColour =")
+        self.assertBlocks(probe(fragment=broken)[1], [(COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
+
+    def test_link_error(self):
+        # Both stages compile; the vertex stage only lacks its entry point.
+        out = probe(vertex=VERTEX.replace(b"void main()", b"void notMain()"))[1]
+        self.assertBlocks(out, [(LINK, "PROGRAM")])
+
+
+class Uniforms(unittest.TestCase):
+    def test_valid_pair_is_silent_and_setters_write_only_known_names(self):
+        # The probe writes all three kinds, reads them back, then writes an
+        # absent name with each setter and checks nothing changed.
+        self.assertEqual(probe("--setters"), (0, "", ""))
+
+    def test_shipped_sources_keep_the_contract(self):
+        status, out, err = probe("--interface", vertex=None, fragment=None)
+        self.assertEqual((status, out), (0, ""))
+        attributes = [tuple(int(v, 0) for v in line.split()[1:]) for line in err.splitlines()
+                      if line.startswith("attribute ")]
+        uniforms = [line.split()[1:] for line in err.splitlines() if line.startswith("uniform ")]
+        self.assertIn((0, VEC3), attributes)
+        for location, kind in attributes:
+            self.assertEqual(ATTRIBUTES.get(location), kind, "attribute at location %d" % location)
+        for name, kind in uniforms:
+            self.assertEqual(UNIFORMS.get(name), int(kind, 0), "uniform %s" % name)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
