@@ -25,6 +25,8 @@ done
 sleep 3
 shot=${SCREENSHOT:-$PWD/build/screenshot.png}
 import -window root "$shot"
-xdotool windowfocus --sync "$window" key Escape
+# Held for a few frames, as a person's key press is: the viewer looks at the
+# key once a frame.
+xdotool windowfocus --sync "$window" keydown Escape sleep 0.3 keyup Escape
 wait "$viewer"
 echo "Screenshot: $shot"

@@ -118,7 +118,10 @@ class Viewer:
         time.sleep(seconds)
 
     def escape(self):
-        self._x("xdotool", "windowfocus", "--sync", self.window, "key", "Escape", check=True)
+        # Held over a few frames: the viewer polls the key state once a frame,
+        # so a press and release between two polls would go unseen.
+        self._x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape",
+                "sleep", "0.3", "keyup", "Escape", check=True)
 
     def close(self):
         self._x(WM_CLOSE, self.window, check=True)
