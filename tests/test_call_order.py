@@ -152,11 +152,6 @@ def same(actual, expected):
         for a, b in zip(NUMBER.findall(actual), NUMBER.findall(expected)))
 
 
-def press_escape(viewer):
-    # Held over several frames: the key state is polled once a frame.
-    subprocess.run(["xdotool", "windowfocus", "--sync", viewer.window, "keydown", "Escape",
-                    "sleep", "0.3", "keyup", "Escape"], env=viewer.env, check=True)
-
 
 def traced_run(display, gl_override=True):
     """Runs the viewer under the tracer; returns (exit status, calls)."""
@@ -168,7 +163,7 @@ def traced_run(display, gl_override=True):
         if gl_override:
             viewer.wait_window()
             viewer.settle(1.5)
-            press_escape(viewer)
+            viewer.escape()
         status = viewer.wait()[0]
     finally:
         viewer.kill()

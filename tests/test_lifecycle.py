@@ -1,7 +1,6 @@
 """The viewer's life as a user sees it: a silent run that keeps presenting
 frames, the two ways to end it, shader failures that do not stop it, and the
 start-up failures that must end it cleanly."""
-import subprocess
 import unittest
 
 import harness
@@ -17,12 +16,6 @@ def setUpModule():
 def tearDownModule():
     server.stop()
 
-
-def press_escape(viewer):
-    # Held over several frames: the viewer polls the key state once a frame,
-    # so a tap shorter than a frame can fall between two polls.
-    subprocess.run(["xdotool", "windowfocus", "--sync", viewer.window, "keydown", "Escape",
-                    "sleep", "0.3", "keyup", "Escape"], env=viewer.env, check=True)
 
 
 class Running(unittest.TestCase):
@@ -41,7 +34,7 @@ class Running(unittest.TestCase):
         self.assertEqual(first[:2], (1280, 720))
         # The light circles with the clock, so a later frame differs.
         self.assertNotEqual(first[2], second[2], "no new frame was presented")
-        press_escape(viewer)
+        viewer.escape()
         self.assertEqual(viewer.wait(), (0, "", ""))
 
     def test_close_request_ends_the_run(self):
