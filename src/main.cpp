@@ -166,7 +166,17 @@ int main()
         stbi_image_free(data);
         data = stbi_load("test.png", &width, &height, &nrChannels, 4);
     }
-    if (data) {
+    // GL refuses an image wider or taller than its texture limit without a
+    // word, leaving the cubes black. Every 4.6 implementation takes 16384
+    // pixels a side, so only a larger image needs the actual limit asked.
+    GLint maxSize = 16384;
+    if (data && (width > maxSize || height > maxSize))
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    if (data && (width > maxSize || height > maxSize)) {
+        std::cout << "failed to load test.png: " << width << "x" << height
+                  << " pixels is larger than the largest texture this GL takes, " << maxSize
+                  << " pixels a side" << std::endl;
+    } else if (data) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, data);
         glGenerateMipmap(GL_TEXTURE_2D);
     } else {

@@ -31,6 +31,11 @@ public:
             std::stringstream fShaderStream;
             vShaderStream << vShaderFile.rdbuf();
             fShaderStream << fShaderFile.rdbuf();
+            // The copy takes a read error (a directory, a failing disk) for
+            // the end of the file and keeps it to the string stream; asking
+            // each file once more raises it here like any other read failure.
+            vShaderFile.peek();
+            fShaderFile.peek();
             vShaderFile.close();
             fShaderFile.close();
             vertexCode = vShaderStream.str();
