@@ -1,0 +1,261 @@
+"""What the viewer draws: cubes, marker and surface texture, read back from
+real frames and checked against positions and colours worked out here from
+the scene's fixed camera, cube placement and light path."""
+import ctypes
+import math
+import os
+import shutil
+import struct
+import subprocess
+import time
+import unittest
+import zlib
+
+from harness import SOURCE_DIR, Viewer, Xvfb, pixel, stage
+
+X = HOLD = None
+XLIB = ctypes.CDLL("libX11.so.6")
+POSITIONS = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4, -0.4, -3.5),
+             (-1.7, 3, -7.5), (1.3, -2, -2.5), (1.5, 2, -2.5), (1.5, 0.2, -1.5), (-1.3, 1, -1.5)]
+CORNERS = [(x, y, z) for x in (-0.5, 0.5) for y in (-0.5, 0.5) for z in (-0.5, 0.5)]
+FOCAL = 1 / math.tan(math.radians(45) / 2)
+HIDDEN = 1.5 * math.pi  # the marker stands right behind cube 0
+
+
+def setUpModule():
+    global X, HOLD
+    X = Xvfb()
+    # The server resets when its last client leaves and may turn the next
+    # viewer away meanwhile; an idle connection held throughout prevents that.
+    XLIB.XOpenDisplay.restype = ctypes.c_void_p
+    HOLD = XLIB.XOpenDisplay(X.display.encode())
+
+
+def tearDownModule():
+    XLIB.XCloseDisplay(ctypes.c_void_p(HOLD))
+    X.stop()
+
+
+def project(p):
+    """Window column and row (from the top) of a world point: camera 3 units
+    back on +z, 45 degree field of view, 16:9, 1280x720."""
+    x, y, z = p[0], p[1], p[2] - 3
+    return 640 * (1 + FOCAL / 1.7777778 * x / -z), 360 * (1 - FOCAL * y / -z)
+
+
+def rotate(p, degrees, axis=(1, 0.3, 0.5)):
+    n = math.sqrt(sum(a * a for a in axis))
+    k = [a / n for a in axis]
+    c, s = math.cos(math.radians(degrees)), math.sin(math.radians(degrees))
+    cross = (k[1] * p[2] - k[2] * p[1], k[2] * p[0] - k[0] * p[2], k[0] * p[1] - k[1] * p[0])
+    dot = sum(a * b for a, b in zip(k, p))
+    return tuple(p[i] * c + cross[i] * s + k[i] * dot * (1 - c) for i in range(3))
+
+
+def hull(points):
+    """Convex hull, counter-clockwise in window coordinates."""
+    pts = sorted(set(points))
+    def half(seq):
+        out = []
+        for p in seq:
+            while len(out) > 1 and ((out[-1][0] - out[-2][0]) * (p[1] - out[-2][1])
+                                    - (out[-1][1] - out[-2][1]) * (p[0] - out[-2][0])) <= 0:
+                out.pop()
+            out.append(p)
+        return out[:-1]
+    return half(pts) + half(reversed(pts))
+
+
+def depth_inside(poly, p):
+    """How far p lies inside the convex polygon (negative: outside)."""
+    d = math.inf
+    for (x0, y0), (x1, y1) in zip(poly, poly[1:] + poly[:1]):
+        d = min(d, ((x1 - x0) * (p[1] - y0) - (y1 - y0) * (p[0] - x0)) / math.hypot(x1 - x0, y1 - y0))
+    return d
+
+
+def cube_outline(i):
+    return hull([project([a + b for a, b in zip(POSITIONS[i], rotate(c, 20 * i))]) for c in CORNERS])
+
+
+def marker_centre(t):
+    return (math.cos(t), 0, math.sin(t))
+
+
+def marker_outline(t):
+    return hull([project([a + b for a, b in zip(marker_centre(t), c)]) for c in CORNERS])
+
+
+def grid(step, margin=2):
+    return [(x, y) for x in range(margin, 1280 - margin, step) for y in range(margin, 720 - margin, step)]
+
+
+def front(x, y):
+    """Window point of (x, y) on the front face (z = 0.5) of cube 0."""
+    return tuple(round(v) for v in project((x, y, 0.5)))
+
+
+def png(width, height, colour_type, texel):
+    """An 8-bit PNG; texel(x, y) gives the channel values, rows from the top."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    raw = b"".join(b"\0" + bytes(c for x in range(width) for c in texel(x, y)) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def quadrants(width, height, tl, tr, bl, br):
+    return lambda x, y: (tl if x < width / 2 else tr) if y < height / 2 else (bl if x < width / 2 else br)
+
+
+def press_escape(viewer):
+    # Held for a while: a press and release inside one frame can go unseen.
+    subprocess.run(["xdotool", "windowfocus", "--sync", viewer.window, "keydown", "Escape", "sleep", "0.3",
+                    "keyup", "Escape"], env=viewer.env, check=True)
+
+
+def lit(frame):
+    return frame[2].strip(b"\0") != b""
+
+
+def steady(viewer):
+    """The first complete frame: with a fixed clock, one that stops changing."""
+    previous, deadline = None, time.time() + 60
+    while time.time() < deadline:
+        grab = viewer.grab()
+        if lit(grab) and grab == previous:
+            return grab
+        previous = grab
+        time.sleep(0.2)
+    raise AssertionError("no steady picture within 60 s")
+
+
+def two_frames(viewer):
+    """Two drawn frames half a second apart."""
+    grabs, deadline = [], time.time() + 60
+    while len(grabs) < 2:
+        assert time.time() < deadline, "nothing drawn within 60 s"
+        grab = viewer.grab()
+        if lit(grab):
+            grabs.append(grab)
+        time.sleep(0.5)
+    return grabs
+
+
+def run(image=None, t=None, look=steady, end=press_escape):
+    """Runs the viewer on `image` (None: the shipped test.png) with the clock
+    fixed at t (None: running); returns (look(viewer), exit status, stdout)."""
+    directory = stage(image=image)
+    viewer = Viewer(X.display, directory, fake_time=t)
+    try:
+        viewer.wait_window()
+        seen = look(viewer)
+        end(viewer)
+        status, out, _ = viewer.wait()
+        return seen, status, out
+    finally:
+        viewer.kill()
+        shutil.rmtree(directory, ignore_errors=True)
+
+
+SHOTS = {}
+
+
+def shot(image=None, t=HIDDEN):
+    """One steady frame of a clean run; tests share the runs."""
+    if (image, t) not in SHOTS:
+        frame, status, out = run(image, t)
+        assert (status, out) == (0, ""), (status, out)
+        SHOTS[image, t] = frame
+    return SHOTS[image, t]
+
+
+def hue(rgb):
+    """Names a colour by its strong channels, whatever the light's strength."""
+    top = max(rgb)
+    strong = "".join(name for name, c in zip("rgb", rgb) if top and c >= 0.6 * top)
+    return {"r": "red", "g": "green", "b": "blue", "rg": "yellow", "rgb": "white", "": "black"}.get(strong, strong)
+
+
+GREY = png(31, 29, 0, quadrants(31, 29, (255,), (50,), (110,), (20,)))
+GREY_ALPHA = png(31, 29, 4, quadrants(31, 29, (255, 90), (50, 90), (110, 90), (20, 90)))
+STRIPE = range(23, 26)  # a white column in the right half of the odd-width image
+RGB = png(33, 19, 2, lambda x, y: (255, 255, 255) if x in STRIPE else
+          quadrants(33, 19, (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0))(x, y))
+CORNER_HUES = {(-1, 1): "red", (1, 1): "green", (-1, -1): "blue", (1, -1): "yellow"}
+
+
+class Scene(unittest.TestCase):
+    def test_ten_cubes_where_the_camera_puts_them(self):
+        frame = shot()
+        self.assertEqual(frame[:2], (1280, 720))
+        outlines = [cube_outline(i) for i in range(10)]
+        for i, outline in enumerate(outlines):
+            # Points only cube i can cover; the marker is hidden inside cube 0.
+            own = [p for p in grid(8) if depth_inside(outline, p) > 4
+                   and all(depth_inside(o, p) < -4 for o in outlines if o is not outline)]
+            self.assertGreater(len(own), 10, "cube %d has no place of its own to look at" % i)
+            dark = [p for p in own if pixel(frame, *p) == (0, 0, 0)]
+            self.assertEqual(dark[:5], [], "cube %d not drawn where it belongs" % i)
+        empty = [p for p in grid(10) if all(depth_inside(o, p) < -3 for o in outlines)]
+        self.assertGreater(len(empty), 4000)
+        stray = [p for p in empty if pixel(frame, *p) != (0, 0, 0)]
+        self.assertEqual([(p, pixel(frame, *p)) for p in stray[:5]], [], "drawn where no cube belongs")
+
+    def test_marker_solid_where_the_clock_puts_it(self):
+        # The marker does not depend on the picture: the image tests' runs serve.
+        runs = {math.pi: GREY, 0.0: RGB}
+        spots = {}
+        for t, image in runs.items():
+            x, _, z = marker_centre(t)
+            face = hull([project((x + dx, dy, z + 0.5)) for dx in (-0.5, 0.5) for dy in (-0.5, 0.5)])
+            nearer = [cube_outline(i) for i in range(10) if POSITIONS[i][2] + 0.87 > z + 0.5]
+            spots[t] = [p for p in grid(6) if depth_inside(face, p) > 3
+                        and all(depth_inside(o, p) < -3 for o in nearer)]
+            self.assertGreater(len(spots[t]), 2000)
+            frame = shot(image, t)
+            dim = [(p, pixel(frame, *p)) for p in spots[t] if min(pixel(frame, *p)) < 250]
+            self.assertEqual(dim[:5], [], "marker at t=%g not solid light colour" % t)
+        for t, other in ((math.pi, 0.0), (0.0, math.pi)):
+            frame = shot(runs[other], other)
+            white = [p for p in spots[t] if min(pixel(frame, *p)) >= 250]
+            self.assertLess(len(white), len(spots[t]) / 10, "marker still at its t=%g place at t=%g" % (t, other))
+
+    def test_texture_upright_on_the_front_of_cube_0(self):
+        frame = shot()
+        for (sx, sy), name in CORNER_HUES.items():
+            for d in (0.2, 0.3, 0.4):
+                self.assertEqual(hue(pixel(frame, *front(sx * d, sy * d))), name, (sx * d, sy * d))
+
+    def test_grey_images_show_grey_in_place(self):
+        order = [(1, -1), (1, 1), (-1, -1), (-1, 1)]  # darkest to brightest quadrant
+        for image in (GREY, GREY_ALPHA):
+            frame = shot(image, math.pi)
+            level = {}
+            for sx, sy in order:
+                samples = [pixel(frame, *front(sx * d, sy * d)) for d in (0.15, 0.3, 0.4)]
+                for rgb in samples:
+                    self.assertLessEqual(max(rgb) - min(rgb), 2, "not grey: %s" % (rgb,))
+                level[sx, sy] = sum(rgb[1] for rgb in samples)
+            self.assertEqual(sorted(order, key=level.get), order, level)
+
+    def test_odd_width_rgb_image_without_skew(self):
+        frame = shot(RGB, 0.0)
+        for (sx, sy), name in CORNER_HUES.items():
+            for x in (-0.4, -0.1) if sx < 0 else (0.1, 0.4):
+                self.assertEqual(hue(pixel(frame, *front(x, sy * 0.25))), name, (x, sy * 0.25))
+        stripe = (STRIPE.start + len(STRIPE) / 2) / 33 - 0.5
+        for y in (-0.4, -0.2, 0, 0.2, 0.4):
+            self.assertEqual(hue(pixel(frame, *front(stripe, y))), "white", "stripe bent at y=%g" % y)
+
+    def test_unreadable_image_reported_once_while_the_scene_runs(self):
+        with open(os.path.join(SOURCE_DIR, "test.png"), "rb") as f:
+            truncated = f.read()[:600]
+        for image, end in ((False, press_escape), (truncated, Viewer.close), (b"not an image\n" * 40, press_escape)):
+            frames, status, out = run(image, look=two_frames, end=end)
+            self.assertEqual((status, out), (0, "failed to load test.png\n"))
+            self.assertTrue(frames[0] != frames[1], "the picture does not move")
+
+
+if __name__ == "__main__":
+    unittest.main()
