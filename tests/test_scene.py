@@ -19,7 +19,10 @@ POSITIONS = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4
              (-1.7, 3, -7.5), (1.3, -2, -2.5), (1.5, 2, -2.5), (1.5, 0.2, -1.5), (-1.3, 1, -1.5)]
 CORNERS = [(x, y, z) for x in (-0.5, 0.5) for y in (-0.5, 0.5) for z in (-0.5, 0.5)]
 FOCAL = 1 / math.tan(math.radians(45) / 2)
-HIDDEN = 1.5 * math.pi  # the marker stands right behind cube 0
+HIDDEN = 1.5 * math.pi  # the marker stands right behind cube 0, out of sight
+# At HIDDEN, pi and 0 the light stands level with or behind the front of cube 0,
+# so that face is lit evenly (no diffuse or highlight) and the marker leaves it
+# clear: its colours are the texture's, only dimmer.
 
 
 def setUpModule():
@@ -44,17 +47,15 @@ def project(p):
 
 
 def rotate(p, degrees, axis=(1, 0.3, 0.5)):
-    n = math.sqrt(sum(a * a for a in axis))
-    k = [a / n for a in axis]
+    k = [a / math.hypot(*axis) for a in axis]
     c, s = math.cos(math.radians(degrees)), math.sin(math.radians(degrees))
     cross = (k[1] * p[2] - k[2] * p[1], k[2] * p[0] - k[0] * p[2], k[0] * p[1] - k[1] * p[0])
     dot = sum(a * b for a, b in zip(k, p))
-    return tuple(p[i] * c + cross[i] * s + k[i] * dot * (1 - c) for i in range(3))
+    return [p[i] * c + cross[i] * s + k[i] * dot * (1 - c) for i in range(3)]
 
 
-def hull(points):
-    """Convex hull, counter-clockwise in window coordinates."""
-    pts = sorted(set(points))
+def outline(points):
+    """Convex hull of the projected points, counter-clockwise in the window."""
     def half(seq):
         out = []
         for p in seq:
@@ -63,27 +64,18 @@ def hull(points):
                 out.pop()
             out.append(p)
         return out[:-1]
+    pts = sorted(project(p) for p in points)
     return half(pts) + half(reversed(pts))
 
 
 def depth_inside(poly, p):
     """How far p lies inside the convex polygon (negative: outside)."""
-    d = math.inf
-    for (x0, y0), (x1, y1) in zip(poly, poly[1:] + poly[:1]):
-        d = min(d, ((x1 - x0) * (p[1] - y0) - (y1 - y0) * (p[0] - x0)) / math.hypot(x1 - x0, y1 - y0))
-    return d
+    return min(((x1 - x0) * (p[1] - y0) - (y1 - y0) * (p[0] - x0)) / math.hypot(x1 - x0, y1 - y0)
+               for (x0, y0), (x1, y1) in zip(poly, poly[1:] + poly[:1]))
 
 
 def cube_outline(i):
-    return hull([project([a + b for a, b in zip(POSITIONS[i], rotate(c, 20 * i))]) for c in CORNERS])
-
-
-def marker_centre(t):
-    return (math.cos(t), 0, math.sin(t))
-
-
-def marker_outline(t):
-    return hull([project([a + b for a, b in zip(marker_centre(t), c)]) for c in CORNERS])
+    return outline([[a + b for a, b in zip(POSITIONS[i], rotate(c, 20 * i))] for c in CORNERS])
 
 
 def grid(step, margin=2):
@@ -190,10 +182,10 @@ class Scene(unittest.TestCase):
         frame = shot()
         self.assertEqual(frame[:2], (1280, 720))
         outlines = [cube_outline(i) for i in range(10)]
-        for i, outline in enumerate(outlines):
-            # Points only cube i can cover; the marker is hidden inside cube 0.
-            own = [p for p in grid(8) if depth_inside(outline, p) > 4
-                   and all(depth_inside(o, p) < -4 for o in outlines if o is not outline)]
+        for i, mine in enumerate(outlines):
+            # Points only cube i can cover; the marker is hidden behind cube 0.
+            own = [p for p in grid(8) if depth_inside(mine, p) > 4
+                   and all(depth_inside(o, p) < -4 for o in outlines if o is not mine)]
             self.assertGreater(len(own), 10, "cube %d has no place of its own to look at" % i)
             dark = [p for p in own if pixel(frame, *p) == (0, 0, 0)]
             self.assertEqual(dark[:5], [], "cube %d not drawn where it belongs" % i)
@@ -203,12 +195,15 @@ class Scene(unittest.TestCase):
         self.assertEqual([(p, pixel(frame, *p)) for p in stray[:5]], [], "drawn where no cube belongs")
 
     def test_marker_solid_where_the_clock_puts_it(self):
-        # The marker does not depend on the picture: the image tests' runs serve.
+        # At pi and 0 the marker stands left and right of cube 0, its front face
+        # flush with cube 0's. It does not depend on the picture, so the image
+        # tests' runs serve.
         runs = {math.pi: GREY, 0.0: RGB}
         spots = {}
         for t, image in runs.items():
-            x, _, z = marker_centre(t)
-            face = hull([project((x + dx, dy, z + 0.5)) for dx in (-0.5, 0.5) for dy in (-0.5, 0.5)])
+            x, z = math.cos(t), math.sin(t)
+            face = outline([(x + dx, dy, z + 0.5) for dx in (-0.5, 0.5) for dy in (-0.5, 0.5)])
+            # Cubes that could stand in front: their corners reach 0.866 from the centre.
             nearer = [cube_outline(i) for i in range(10) if POSITIONS[i][2] + 0.87 > z + 0.5]
             spots[t] = [p for p in grid(6) if depth_inside(face, p) > 3
                         and all(depth_inside(o, p) < -3 for o in nearer)]
