@@ -26,8 +26,11 @@ void main()
 
     vec3 surface = texture(texture0, TexCoord).rgb;
     vec3 ambient = objectColor * lightColor;
-    vec3 diffuse = max(dot(n, toLight), 0.0) * lightColor;
-    vec3 specular = 0.5 * pow(max(dot(toEye, reflect(-toLight, n)), 0.0), 32.0) * lightColor;
+    float facing = dot(n, toLight);
+    vec3 diffuse = max(facing, 0.0) * lightColor;
+    // No highlight on a face turned away from the light.
+    float shine = facing > 0.0 ? pow(max(dot(toEye, reflect(-toLight, n)), 0.0), 32.0) : 0.0;
+    vec3 specular = 0.5 * shine * lightColor;
 
     FragColor = vec4((ambient + diffuse) * surface + specular, 1.0);
 }

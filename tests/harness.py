@@ -26,7 +26,10 @@ class Xvfb:
     def __init__(self):
         read_fd, write_fd = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp"],
+            # -noreset: a server that resets when its last client leaves
+            # turns away a viewer that connects meanwhile.
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp",
+             "-noreset"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
@@ -137,12 +140,18 @@ class Viewer:
         return status, self.stdout(), self.stderr()
 
     def stdout(self):
-        self.out.seek(0)
-        return self.out.read().decode(errors="replace")
+        return self._read(self.out)
 
     def stderr(self):
-        self.err.seek(0)
-        return self.err.read().decode(errors="replace")
+        return self._read(self.err)
+
+    def _read(self, f):
+        f.seek(0)
+        return f.read().decode(errors="replace")
+
+    def __del__(self):
+        self.out.close()
+        self.err.close()
 
     def kill(self):
         if self.proc.poll() is None:
