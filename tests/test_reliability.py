@@ -1,0 +1,261 @@
+"""Bad inputs, faults and long runs as a user meets them: for each fault,
+exactly what the viewer prints, that its frames keep coming and how it ends;
+a normal run under valgrind; resident memory over a long run.
+
+Usage: test_reliability.py [sanitized] [Faults|Memcheck|Soak ...]. With
+"sanitized" the viewer is the AddressSanitizer and UndefinedBehaviorSanitizer
+build, whose reports land on standard error, where every case expects nothing
+but its own line. Soak runs SOAK_SECONDS (default 30).
+"""
+import ctypes
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+import zlib
+
+import harness
+
+SANITIZED = "sanitized" in sys.argv[1:]
+VIEWER = os.environ["VIEWER_SANITIZED"] if SANITIZED else harness.VIEWER
+SANITIZER_ENV = {"ASAN_OPTIONS": "verify_asan_link_order=0:detect_leaks=1",
+                 "UBSAN_OPTIONS": "print_stacktrace=1",
+                 "LSAN_OPTIONS": "print_suppressions=0:suppressions=%s/tests/lsan.supp" % harness.SOURCE_DIR}
+
+# What standard output must be, block by block; a compile or link log is the
+# driver's own text, so only its block's frame is fixed.
+READ = r"ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: [^\n]+\n"
+DIR_READ = r"ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: [^\n]+: Is a directory\n"
+LOG = r"\n(?:[^\n]*\n)*? -- -{51} -- \n"
+V, F = (r"ERROR::SHADER_COMPILATION_ERROR of type: %s" % t + LOG for t in ("VERTEX", "FRAGMENT"))
+P = r"ERROR::PROGRAM_LINKING_ERROR of type: PROGRAM" + LOG
+IMAGE = r"failed to load test\.png\n"
+HUGE = (r"failed to load test\.png: 16385x1 pixels is larger than the largest texture this GL takes, "
+        r"16384 pixels a side\n")
+
+SHIPPED_V = open(os.path.join(harness.SOURCE_DIR, "Shaders/OG_V.glsl"), "rb").read()
+SHIPPED_PNG = open(os.path.join(harness.SOURCE_DIR, "test.png"), "rb").read()
+GARBAGE = bytes(range(1, 256)) * 64 + b"\0" + bytes(range(256)) * 64
+BIG = 50 << 20
+NO_LINK = b"#version 460 core\nout vec4 colour;\nvoid shade() { colour = vec4(1.0); }\n"
+sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
+from make_test_png import pixel  # noqa: E402 (the shipped picture, texel by texel)
+
+
+def png(width, height, depth, colour_type, rows):
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    raw = b"".join(b"\0" + bytes(row) for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+# test.png again at 16 bits a channel: the decoder's 8-bit result is the same picture.
+DEEP_PNG = png(256, 256, 16, 6, ([b for x in range(256) for c in pixel(x, y) for b in (c, c)] for y in range(256)))
+
+
+def directory(name):
+    return lambda d: (os.remove(os.path.join(d, name)), os.mkdir(os.path.join(d, name)))
+
+
+def unreadable(name):
+    return lambda d: os.chmod(os.path.join(d, name), 0)
+
+
+# name: (files for harness.stage, a change to the staged directory, run as
+# nobody, standard output)
+CASES = {
+    "vertex missing": ({"vertex": False}, None, False, READ + V + F + P),
+    "fragment missing": ({"fragment": False}, None, False, READ + V + F + P),
+    "vertex empty": ({"vertex": b""}, None, False, V + P),
+    "fragment empty": ({"fragment": b""}, None, False, F + P),
+    "vertex a directory": ({}, directory("Shaders/OG_V.glsl"), False, DIR_READ + V + F + P),
+    "fragment a directory": ({}, directory("Shaders/OG_F.glsl"), False, DIR_READ + V + F + P),
+    "vertex unreadable": ({}, unreadable("Shaders/OG_V.glsl"), True, READ + V + F + P),
+    "fragment unreadable": ({}, unreadable("Shaders/OG_F.glsl"), True, READ + V + F + P),
+    # Root reads whatever the permissions say.
+    "vertex unreadable, run as root": ({}, unreadable("Shaders/OG_V.glsl"), False,
+                                       "" if os.geteuid() == 0 else READ + V + F + P),
+    "vertex binary garbage": ({"vertex": GARBAGE}, None, False, V + P),
+    "fragment binary garbage": ({"fragment": GARBAGE}, None, False, F + P),
+    "vertex 50 MB, valid": ({"vertex": SHIPPED_V + b"// padding\n" * (BIG // 11)}, None, False, ""),
+    "fragment 50 MB of garbage": ({"fragment": GARBAGE[:255] * (BIG // 255)}, None, False, F + P),
+    "vertex syntax error": ({"vertex": SHIPPED_V.replace(b";", b"", 1)}, None, False, V + P),
+    "fragment syntax error": ({"fragment": b"#version 460 core\nvoid main() { oops }\n"}, None, False, F + P),
+    "pair that does not link": ({"fragment": NO_LINK}, None, False, P),
+    "image missing": ({"image": False}, None, False, IMAGE),
+    "image zero bytes": ({"image": b""}, None, False, IMAGE),
+    "image truncated": ({"image": SHIPPED_PNG[:len(SHIPPED_PNG) // 2]}, None, False, IMAGE),
+    "image not an image": ({"image": b"GIF? no: plain text\n"}, None, False, IMAGE),
+    "image a directory": ({}, directory("test.png"), False, IMAGE),
+    "image grey": ({"image": png(5, 3, 8, 0, [[9, 99, 199, 255, 0]] * 3)}, None, False, ""),
+    "image grey and alpha": ({"image": png(5, 3, 8, 4, [[9, 0, 99, 80, 199, 255, 255, 9, 0, 0]] * 3)}, None, False, ""),
+    "image RGB, odd width": ({"image": png(5, 3, 8, 2, [range(15)] * 3)}, None, False, ""),
+    "image 16384 wide": ({"image": png(16384, 1, 8, 6, [[90] * 65536])}, None, False, ""),
+    "image 16385 wide": ({"image": png(16385, 1, 8, 6, [[90] * 65540])}, None, False, HUGE),
+}
+
+
+def setUpModule():
+    global server, hold
+    server = harness.Xvfb()
+    # The server resets when its last client leaves and may turn the next
+    # viewer away meanwhile; an idle connection held throughout prevents that.
+    xlib = ctypes.CDLL("libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    hold = xlib.XOpenDisplay(server.display.encode())
+
+
+def tearDownModule():
+    server.stop()
+
+
+class Run(unittest.TestCase):
+    maxDiff = None  # sanitizer reports in full
+
+    def start(self, files=None, change=None, nobody=False, display=True, fake_time=None, wrapper=(), env=None,
+              **kw):
+        """Runs the viewer on a staged directory; frames() counts its swaps."""
+        d = harness.stage(**(files or {}))
+        self.addCleanup(shutil.rmtree, d, True)
+        (change or (lambda d: None))(d)
+        # Libraries stay loaded under the leak checks: see keep_loaded.c.
+        preload = [os.environ["SWAP_COUNT_LIB"]] + ([os.environ["KEEP_LOADED_LIB"]] if SANITIZED or wrapper else [])
+        preload += [harness.FAKE_TIME_LIB] if fake_time is not None else []
+        command = [*wrapper, os.path.realpath(VIEWER)]
+        if nobody and os.geteuid() == 0:
+            # Everything the unprivileged run needs is copied where it can read it.
+            os.chmod(d, 0o755)
+            command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", shutil.copy(VIEWER, d)]
+            preload = [shutil.copy(lib, d) for lib in preload]
+        counter = os.path.join(d, "swaps")
+        open(counter, "w").close()
+        os.chmod(counter, 0o666)
+        env = dict(SANITIZER_ENV, LD_PRELOAD=":".join(preload), SWAP_COUNT_FILE=counter, **(env or {}))
+        viewer = harness.Viewer(server.display if display is True else display, d, fake_time=fake_time,
+                                extra_env=env, command=command, **kw)
+        self.addCleanup(viewer.kill)
+
+        def frames():
+            with open(counter) as f:
+                return int(f.read() or 0)
+        viewer.frames = frames
+        return viewer
+
+    def run_until_frames(self, viewer, count=3, timeout=60):
+        deadline = time.time() + timeout
+        while viewer.frames() < count:
+            self.assertIsNone(viewer.proc.poll(), viewer.stderr())
+            self.assertLess(time.time(), deadline, "no frames presented")
+            time.sleep(0.1)
+        viewer.wait_window()
+
+
+class Faults(Run):
+    def test_bad_inputs(self):
+        for name, (files, change, nobody, expected) in CASES.items():
+            with self.subTest(name):
+                viewer = self.start(files, change, nobody)
+                self.run_until_frames(viewer)
+                shown = viewer.frames()
+                viewer.settle(0.5)
+                self.assertGreater(viewer.frames(), shown, "the frame loop stalled")
+                viewer.escape()
+                status, out, err = viewer.wait(60)
+                self.assertEqual((status, err), (0, ""))
+                self.assertRegex(out, r"\A%s\Z" % expected)  # the whole of it, in order
+
+    def test_16_bit_image_shows_as_8_bit(self):
+        frames = []
+        for image in (SHIPPED_PNG, DEEP_PNG):
+            # A fixed clock: the same light, so the same picture.
+            viewer = self.start({"image": image}, fake_time=1.0)
+            self.run_until_frames(viewer)
+            frames.append(viewer.grab())
+            viewer.escape()
+            self.assertEqual(viewer.wait(60), (0, "", ""))
+        self.assertTrue(frames[0] == frames[1], "the 16-bit image shows another picture")
+
+    def test_start_up_failures(self):
+        for name, kw, reason in (("no display", {"display": None}, "X11: The DISPLAY environment variable is missing"),
+                                 ("no 4.6 core context", {"gl_override": False}, "GLX: Failed to create context")):
+            with self.subTest(name):
+                status, out, err = self.start(**kw).wait(60)
+                self.assertEqual((status, out), (1, ""))
+                self.assertRegex(err, r"\Aviewer: cannot [^\n]*: %s[^\n]*\n\Z" % re.escape(reason))
+
+    def test_x_server_going_away(self):
+        with harness.Xvfb() as own:
+            viewer = self.start(display=own.display)
+            self.run_until_frames(viewer)
+            own.proc.kill()
+            status, out, err = viewer.wait(30)
+        self.assertEqual((status, out), (1, ""))
+        self.assertEqual(err, "X connection to %s broken (explicit kill or server shutdown).\r\n" % own.display)
+
+
+class Memcheck(Run):
+    def test_normal_run_has_no_error_in_the_programs_code(self):
+        report = tempfile.NamedTemporaryFile(suffix=".xml")
+        self.addCleanup(report.close)
+        wrapper = ["valgrind", "--xml=yes", "--xml-file=" + report.name, "--leak-check=full", "--num-callers=50"]
+        # No rasteriser threads: valgrind runs one thread at a time anyway.
+        viewer = self.start(wrapper=wrapper, env={"LP_NUM_THREADS": "0"})
+        self.run_until_frames(viewer, timeout=300)
+        # Held until the end: a frame takes long under valgrind.
+        subprocess.run(["xdotool", "windowfocus", "--sync", viewer.window, "keydown", "Escape"], env=viewer.env)
+        try:
+            self.assertEqual(viewer.wait(120), (0, "", ""))
+        finally:
+            subprocess.run(["xdotool", "keyup", "Escape"], env=viewer.env)
+        root = ET.parse(report.name).getroot()
+        self.assertEqual([s.findtext("state") for s in root.iter("status")], ["RUNNING", "FINISHED"])
+        # An error is the program's when its innermost frame past valgrind's
+        # own replacements (malloc, memcpy) lies in the viewer: where it read,
+        # wrote or allocated, or, for a library's bad access, where the block
+        # came from. Errors wholly inside the driver, X or ld.so are theirs.
+        ours = []
+        for error in root.iter("error"):
+            for stack in error.iter("stack"):
+                objs = [f.findtext("obj") or "" for f in stack.iter("frame")]
+                first = next((o for o in objs if "/vgpreload_" not in o), "")
+                if first == os.path.realpath(VIEWER):
+                    calls = " < ".join(f.findtext("fn") or "?" for f in stack.iter("frame"))
+                    ours.append("%s: %s" % (error.findtext("kind"), calls))
+        self.assertEqual(ours, [])
+
+
+class Soak(Run):
+    def test_memory_stays_flat_and_frames_keep_coming(self):
+        seconds = float(os.environ.get("SOAK_SECONDS", 30))
+        warm_up = max(10.0, seconds / 10)
+        viewer = self.start()
+        self.run_until_frames(viewer)
+        samples = []  # (seconds into the run, resident KiB, frames so far), one a second
+        start = time.time()
+        while time.time() - start < seconds:
+            self.assertIsNone(viewer.proc.poll(), viewer.stderr())
+            with open("/proc/%d/status" % viewer.proc.pid) as f:
+                rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+            samples.append((time.time() - start, rss, viewer.frames()))
+            time.sleep(1)
+        settled = [s for s in samples if s[0] >= warm_up]
+        growth = max(s[1] for s in settled) - settled[0][1]
+        recent = samples[-1][2] - samples[-3][2]
+        print("soak: %d s, %d frames; resident %.1f MiB after %d s of warm-up, %.1f MiB at the end, "
+              "largest growth %+.2f MiB; %d frames in the last 2 s"
+              % (seconds, samples[-1][2], settled[0][1] / 1024, warm_up, samples[-1][1] / 1024, growth / 1024, recent))
+        self.assertLess(growth, 1024, "resident memory grew by %d KiB" % growth)
+        self.assertGreater(recent, 0, "no frame presented at the end")
+        viewer.escape()
+        self.assertEqual(viewer.wait(60), (0, "", ""))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + [a for a in sys.argv[1:] if a != "sanitized"], verbosity=2)
