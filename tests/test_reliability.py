@@ -124,7 +124,8 @@ class Run(unittest.TestCase):
         """Runs the viewer on a staged directory; frames() counts its swaps."""
         d = harness.stage(**(files or {}))
         self.addCleanup(shutil.rmtree, d, True)
-        (change or (lambda d: None))(d)
+        if change:
+            change(d)
         # Libraries stay loaded under the leak checks: see keep_loaded.c.
         preload = [os.environ["SWAP_COUNT_LIB"]] + ([os.environ["KEEP_LOADED_LIB"]] if SANITIZED or wrapper else [])
         preload += [harness.FAKE_TIME_LIB] if fake_time is not None else []
