@@ -7,7 +7,6 @@ Usage: test_reliability.py [sanitized] [Faults|Memcheck|Soak ...]. With
 build, whose reports land on standard error, where every case expects nothing
 but its own line. Soak runs SOAK_SECONDS (default 30).
 """
-import ctypes
 import os
 import re
 import shutil
@@ -103,13 +102,8 @@ CASES = {
 
 
 def setUpModule():
-    global server, hold
+    global server
     server = harness.Xvfb()
-    # The server resets when its last client leaves and may turn the next
-    # viewer away meanwhile; an idle connection held throughout prevents that.
-    xlib = ctypes.CDLL("libX11.so.6")
-    xlib.XOpenDisplay.restype = ctypes.c_void_p
-    hold = xlib.XOpenDisplay(server.display.encode())
 
 
 def tearDownModule():
