@@ -3,12 +3,13 @@
 # of the tests: frame rate and pacing of the viewer, of two simpler shader
 # pairs and of a clear-and-swap floor; instructions per frame by where they
 # run; start-up stages; peak memory. Prints one table; takes a few minutes.
-# Arguments go to tools/bench.py (--runs, --frames, --no-callgrind, ...).
+# Arguments go to tools/bench.py (--runs, --frames, --no-callgrind, ...);
+# BENCH_BUILD_DIR names another build directory (default build-bench).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
-build=build-bench
+build=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVIEWER_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 exec /usr/bin/python3 tools/bench.py --build "$build" "$@"

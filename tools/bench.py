@@ -67,9 +67,13 @@ STAGES = [
     ("loop", "first draw, to first swap"),
     ("frame", None),
 ]
-# Stages the start-up target does not limit; image decode and upload are one
-# stage for the target.
-UNLIMITED_STAGES = {"window and context", "shader build", "first draw, to first swap"}
+# Stages the start-up target does not limit: the exec before main (process
+# creation and dynamic linking, the same for the floor), and the driver's
+# heavy work of context creation, shader build and first draw. Image decode
+# and upload are one stage for the target.
+UNLIMITED_STAGES = {"exec and libraries, to main", "window and context", "shader build",
+                    "first draw, to first swap"}
+CPU, ALL_CPU = " cpu", " all cpu"
 STAGE_LIMIT_MS = 10.0
 
 
@@ -92,7 +96,8 @@ def run(command, cwd, env, frames, extra_env=None, timeout=300):
     """Runs one program until the preload closes it after `frames` frames.
 
     Returns (events, swaps, peak RSS in KiB, launch time) with times in ns
-    of CLOCK_MONOTONIC; swaps is a list of (enter, leave) pairs.
+    of CLOCK_MONOTONIC; events maps a name to (time, CPU time of the main
+    thread, CPU time of the process); swaps is a list of (enter, leave).
     """
     fd, out = tempfile.mkstemp(prefix="bench-", suffix=".txt")
     os.close(fd)
@@ -115,7 +120,7 @@ def run(command, cwd, env, frames, extra_env=None, timeout=300):
         for line in f:
             fields = line.split()
             if fields[0] == "event":
-                events[fields[1]] = int(fields[2])
+                events[fields[1]] = tuple(int(x) for x in fields[2:5])
             elif fields[0] == "frame":
                 swaps.append((int(fields[1]), int(fields[2])))
     os.unlink(out)
@@ -134,13 +139,17 @@ def measure(events, swaps, rss_kib, launch, warmup):
         "rss": rss_kib / 1024.0,
     }
     result["pacing"] = result["p99"] / result["median"]
-    stamps = dict(events, start=launch, frame=leaves[0])
+    stamps = dict(events, start=(launch, 0, 0))
     present = [(key, label) for key, label in STAGES if key in stamps]
     for (key, label), (next_key, _) in zip(present, present[1:]):
-        result[label] = (stamps[next_key] - stamps[key]) / 1e6
+        for suffix, i in (("", 0), (CPU, 1), (ALL_CPU, 2)):
+            result[label + suffix] = (stamps[next_key][i] - stamps[key][i]) / 1e6
     if "image decode" in result:
-        result["image decode and upload"] = result["image decode"] + result["image upload and mipmaps"]
-    result["total to first frame"] = (stamps["frame"] - launch) / 1e6
+        for suffix in ("", CPU, ALL_CPU):
+            result["image decode and upload" + suffix] = (result["image decode" + suffix]
+                                                          + result["image upload and mipmaps" + suffix])
+    for suffix, i in (("", 0), (CPU, 1), (ALL_CPU, 2)):
+        result["total to first frame" + suffix] = (stamps["frame"][i] - stamps["start"][i]) / 1e6
     return result
 
 
@@ -268,8 +277,8 @@ def machine():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True, help="build tree configured with -DVIEWER_BENCH=ON")
-    parser.add_argument("--runs", type=int, default=5, help="runs of each program (default 5)")
-    parser.add_argument("--frames", type=int, default=400, help="frames of each run (default 400)")
+    parser.add_argument("--runs", type=int, default=7, help="runs of each program (default 7)")
+    parser.add_argument("--frames", type=int, default=500, help="frames of each run (default 500)")
     parser.add_argument("--warmup", type=int, default=20, help="first frames left out of the rates")
     parser.add_argument("--callgrind-frames", type=int, default=10, help="frames counted by callgrind")
     parser.add_argument("--no-callgrind", action="store_true", help="leave out the instruction counts")
@@ -334,13 +343,16 @@ def report(results, instructions, args):
             spread([r["p99"] for r in runs], "%.2f"), med[name]["pacing"], med[name]["fps"] / floor["fps"]))
 
     print()
-    print("Start-up, ms: median [min-max] of the runs.")
-    print("%-30s %-22s %-22s" % ("stage", "viewer", "floor"))
+    print("Start-up, ms: median [min-max] of the runs; CPU time of the viewer's main thread and of")
+    print("all its threads (llvmpipe's own threads and other processes compete for the cores).")
+    print("%-30s %-20s %-20s %-20s %-20s" % ("stage", "viewer", "main thread CPU", "all threads CPU",
+                                             "floor"))
     labels = [label for _, label in STAGES if label] + ["image decode and upload", "total to first frame"]
     for label in labels:
-        cells = [spread([r[label] for r in results[n]]) if label in results[n][0] else "-"
-                 for n in ("viewer", "floor")]
-        print("%-30s %-22s %-22s" % (label, *cells))
+        cells = [spread([r[key] for r in results[name]]) if key in results[name][0] else "-"
+                 for name, key in (("viewer", label), ("viewer", label + CPU), ("viewer", label + ALL_CPU),
+                                   ("floor", label))]
+        print("%-30s %-20s %-20s %-20s %-20s" % (label, *cells))
 
     print()
     print("Peak resident memory, MiB: median [min-max] of the runs.")

@@ -45,11 +45,15 @@ enum {
     E_UPLOAD, /* glTexImage2D entered: the image is decoded */
     E_STATE, /* glEnable entered: the texture is complete */
     E_LOOP, /* glfwPollEvents entered: the frame loop runs */
+    E_FRAME, /* the first glfwSwapBuffers returned */
     E_COUNT
 };
 static const char* const event_names[E_COUNT] = { "preload", "init", "window", "context", "shader",
-    "mesh", "texture", "upload", "state", "loop" };
-static uint64_t events[E_COUNT];
+    "mesh", "texture", "upload", "state", "loop", "frame" };
+/* When each event happened, and the CPU time the main thread (where all
+ * events happen) and the whole process had used by then: llvmpipe's own
+ * threads and other processes compete with the main thread for the cores. */
+static uint64_t events[E_COUNT][3];
 
 #define MAX_FRAMES 100000
 static uint64_t swap_enter[MAX_FRAMES];
@@ -61,17 +65,25 @@ static long callgrind_from;
 static dlsym_t real_dlsym;
 static get_proc_t real_get_proc;
 
-static uint64_t now(void)
+static uint64_t read_clock(clockid_t clock)
 {
     struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
+    clock_gettime(clock, &t);
     return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
+}
+
+static uint64_t now(void)
+{
+    return read_clock(CLOCK_MONOTONIC);
 }
 
 static void mark(int event)
 {
-    if (!events[event])
-        events[event] = now();
+    if (events[event][0])
+        return;
+    events[event][0] = now();
+    events[event][1] = read_clock(CLOCK_THREAD_CPUTIME_ID);
+    events[event][2] = read_clock(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 /* ISO C has no cast between object and function pointers; dlsym's results
@@ -134,8 +146,10 @@ __attribute__((destructor)) static void finish(void)
     if (!out)
         return;
     for (int e = 0; e < E_COUNT; e++)
-        if (events[e])
-            fprintf(out, "event %s %llu\n", event_names[e], (unsigned long long)events[e]);
+        if (events[e][0])
+            fprintf(out, "event %s %llu %llu %llu\n", event_names[e],
+                (unsigned long long)events[e][0], (unsigned long long)events[e][1],
+                (unsigned long long)events[e][2]);
     for (long i = 0; i < frames && i < MAX_FRAMES; i++)
         fprintf(out, "frame %llu %llu\n", (unsigned long long)swap_enter[i],
             (unsigned long long)swap_leave[i]);
@@ -197,6 +211,7 @@ void glfwSwapBuffers(GLFWwindow* window)
         swap_leave[frames] = leave;
     }
     frames++;
+    mark(E_FRAME);
     if (callgrind_from && frames == callgrind_from) {
         CALLGRIND_START_INSTRUMENTATION;
         CALLGRIND_ZERO_STATS;
