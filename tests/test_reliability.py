@@ -10,14 +10,12 @@ but its own line. Soak runs SOAK_SECONDS (default 30).
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
-import zlib
 
 import harness
 
@@ -44,15 +42,12 @@ GARBAGE = bytes(range(1, 256)) * 64 + b"\0" + bytes(range(256)) * 64
 BIG = 50 << 20
 NO_LINK = b"#version 460 core\nout vec4 colour;\nvoid shade() { colour = vec4(1.0); }\n"
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
-from make_test_png import pixel  # noqa: E402 (the shipped picture, texel by texel)
+import make_test_png  # noqa: E402 (the shipped picture and the PNG writer)
+from make_test_png import pixel  # noqa: E402
 
 
 def png(width, height, depth, colour_type, rows):
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-    raw = b"".join(b"\0" + bytes(row) for row in rows)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+    return make_test_png.png(width, height, rows, depth, colour_type)
 
 
 # test.png again at 16 bits a channel: the decoder's 8-bit result is the same picture.

@@ -4,12 +4,14 @@ the scene's fixed camera, cube placement and light path."""
 import math
 import os
 import shutil
-import struct
+import sys
 import time
 import unittest
-import zlib
 
 from harness import SOURCE_DIR, Viewer, Xvfb, pixel, stage
+
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import make_test_png  # noqa: E402
 
 X = None
 POSITIONS = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4, -0.4, -3.5),
@@ -81,11 +83,8 @@ def front(x, y):
 
 def png(width, height, colour_type, texel):
     """An 8-bit PNG; texel(x, y) gives the channel values, rows from the top."""
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-    raw = b"".join(b"\0" + bytes(c for x in range(width) for c in texel(x, y)) for y in range(height))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+    rows = ([c for x in range(width) for c in texel(x, y)] for y in range(height))
+    return make_test_png.png(width, height, rows, 8, colour_type)
 
 
 def quadrants(width, height, tl, tr, bl, br):
