@@ -58,6 +58,7 @@ static uint64_t events[E_COUNT][3];
 #define MAX_FRAMES 100000
 static uint64_t swap_enter[MAX_FRAMES];
 static uint64_t swap_leave[MAX_FRAMES];
+static uint64_t swap_cpu[MAX_FRAMES]; /* the process's CPU time at each leave */
 static long frames;
 static long frame_limit;
 static long callgrind_from;
@@ -151,8 +152,8 @@ __attribute__((destructor)) static void finish(void)
                 (unsigned long long)events[e][0], (unsigned long long)events[e][1],
                 (unsigned long long)events[e][2]);
     for (long i = 0; i < frames && i < MAX_FRAMES; i++)
-        fprintf(out, "frame %llu %llu\n", (unsigned long long)swap_enter[i],
-            (unsigned long long)swap_leave[i]);
+        fprintf(out, "frame %llu %llu %llu\n", (unsigned long long)swap_enter[i],
+            (unsigned long long)swap_leave[i], (unsigned long long)swap_cpu[i]);
     fclose(out);
 }
 
@@ -209,6 +210,7 @@ void glfwSwapBuffers(GLFWwindow* window)
     if (frames < MAX_FRAMES) {
         swap_enter[frames] = enter;
         swap_leave[frames] = leave;
+        swap_cpu[frames] = read_clock(CLOCK_PROCESS_CPUTIME_ID);
     }
     frames++;
     mark(E_FRAME);
