@@ -3,8 +3,8 @@
 
 On one private 1280x720 Xvfb it runs, several times each and interleaved so
 that drift hits all alike: the viewer as shipped; the same binary from
-scratch directories whose shaders output a flat colour and the texture's
-colour unlit (the cost of texturing and of lighting); and the floor program
+scratch directories whose fragment shaders output a flat colour and the
+texture's colour unlit (the cost of texturing and of lighting); and the floor program
 (tools/bench_floor.cpp: the same window and context, clear and swap only).
 A preload (tools/bench_hooks.c) stamps every buffer swap and the first call
 of each start-up stage and closes the window after a set number of frames,
@@ -135,8 +135,8 @@ def measure(events, swaps, rss_kib, launch, warmup):
     intervals = [(b - a) / 1e6 for a, b in zip(steady, steady[1:])]
     result = {
         "fps": len(intervals) / ((steady[-1] - steady[0]) / 1e9),
-        # CPU time of all the process's threads per frame: unlike the frame
-        # rate, hardly changed by other processes on the machine.
+        # CPU time of all the process's threads per frame: other processes on
+        # the machine change it less than they change the frame rate.
         "cpu": (swaps[-1][2] - swaps[warmup][2]) / 1e6 / len(intervals),
         "median": statistics.median(intervals),
         "p99": statistics.quantiles(intervals, n=100, method="inclusive")[98],
