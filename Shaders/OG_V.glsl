@@ -4,7 +4,9 @@ layout (location = 1) in vec2 aTexCoord;
 layout (location = 2) in vec3 aNormal;
 
 out vec3 FragPos;
-out vec3 Normal;
+// Each face of a cube is flat: one normal for all its fragments, with no
+// interpolation to pay for and none to undo by normalising.
+flat out vec3 Normal;
 out vec2 TexCoord;
 
 uniform mat4 model;
