@@ -17,10 +17,9 @@ def tearDownModule():
     server.stop()
 
 
-
 class Running(unittest.TestCase):
-    def start(self, **files):
-        viewer = harness.Viewer(server.display, harness.stage(**files))
+    def start(self, fake_time=None, **files):
+        viewer = harness.Viewer(server.display, harness.stage(**files), fake_time=fake_time)
         self.addCleanup(viewer.kill)
         viewer.wait_window()
         return viewer
@@ -34,6 +33,25 @@ class Running(unittest.TestCase):
         self.assertEqual(first[:2], (1280, 720))
         # The light circles with the clock, so a later frame differs.
         self.assertNotEqual(first[2], second[2], "no new frame was presented")
+        viewer.escape()
+        self.assertEqual(viewer.wait(), (0, "", ""))
+
+    def test_shrunk_window_keeps_its_first_viewport(self):
+        # Nothing follows the window's size: shrunk, it shows the lower-left
+        # part of the same 1280x720 picture, cut at the top and the right.
+        viewer = self.start(fake_time=2.0)
+        viewer.settle(1.0)
+        whole = viewer.grab()
+        viewer._x("xdotool", "windowsize", "--sync", viewer.window, "960", "540", check=True)
+        viewer.settle(1.0)
+        part = viewer.grab()
+        self.assertEqual(part[:2], (960, 540))
+        # Within a few levels: the rasteriser's tiles fall differently on a
+        # framebuffer of another height.
+        for y in range(0, 540, 7):
+            row = part[2][y * 960 * 3:(y + 1) * 960 * 3]
+            same = whole[2][(y + 180) * 1280 * 3:((y + 180) * 1280 + 960) * 3]
+            self.assertLessEqual(max(abs(a - b) for a, b in zip(row, same)), 3, "row %d" % y)
         viewer.escape()
         self.assertEqual(viewer.wait(), (0, "", ""))
 
