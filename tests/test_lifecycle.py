@@ -1,6 +1,7 @@
 """The viewer's life as a user sees it: a silent run that keeps presenting
-frames, the two ways to end it, shader failures that do not stop it, and the
-start-up failures that must end it cleanly."""
+frames, the two ways to end it, a shrunk window, and shader failures that do
+not stop it. The start-up failures that must end it are in the fault table
+(test_reliability.py)."""
 import unittest
 
 import harness
@@ -72,24 +73,6 @@ class Running(unittest.TestCase):
         self.assertTrue(out.startswith("ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: "), out)
         self.assertEqual(out.count(SEPARATOR + "\n"), 3, out)
         self.assertTrue(out.endswith(SEPARATOR + "\n"), out)
-
-
-class StartupFailures(unittest.TestCase):
-    def assertFailsWith(self, viewer, reason):
-        status, out, err = viewer.wait()
-        self.assertEqual((status, out), (1, ""), err)
-        self.assertEqual(len(err.splitlines()), 1, err)
-        self.assertTrue(err.endswith("\n"), err)
-        self.assertIn(reason, err)
-
-    def test_no_display(self):
-        # GLFW's own description of why it could not start.
-        self.assertFailsWith(harness.Viewer(None, harness.stage()), "DISPLAY")
-
-    def test_no_core_46_context(self):
-        # Without the Mesa override llvmpipe offers at most 4.5.
-        viewer = harness.Viewer(server.display, harness.stage(), gl_override=False)
-        self.assertFailsWith(viewer, "GLX")
 
 
 if __name__ == "__main__":
