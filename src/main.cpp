@@ -6,8 +6,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #define STB_IMAGE_IMPLEMENTATION
-#include <stb/stb_image.h>
-
+#include "image.h"
 #include "shader.h"
 
 #include <cmath>
@@ -146,8 +145,7 @@ int main()
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 8 * sizeof(float), (void*)0);
     glEnableVertexAttribArray(0);
 
-    // Start-up: the surface texture, flipped so that its first row is the
-    // image's bottom row, as GL's texture coordinates expect.
+    // Start-up: the surface texture, from an image of any channel count.
     GLuint texture = 0;
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
@@ -155,34 +153,25 @@ int main()
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    stbi_set_flip_vertically_on_load(1);
-    int width = 0;
-    int height = 0;
-    int nrChannels = 0;
-    unsigned char* data = stbi_load("test.png", &width, &height, &nrChannels, 0);
-    if (data && nrChannels != 4) {
-        // The upload takes four channels a pixel; let the decoder expand grey,
-        // grey-alpha and RGB images rather than read past their pixels.
-        stbi_image_free(data);
-        data = stbi_load("test.png", &width, &height, &nrChannels, 4);
-    }
-    // GL refuses an image wider or taller than its texture limit without a
-    // word, leaving the cubes black. Every 4.6 implementation takes 16384
-    // pixels a side, so only a larger image needs the actual limit asked.
-    GLint maxSize = 16384;
-    if (data && (width > maxSize || height > maxSize))
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    if (data && (width > maxSize || height > maxSize)) {
-        std::cout << "failed to load test.png: " << width << "x" << height
-                  << " pixels is larger than the largest texture this GL takes, " << maxSize
-                  << " pixels a side" << std::endl;
-    } else if (data) {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, data);
+    Image image = loadImage("test.png", [] {
+        GLint largest = 0;
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+        return largest;
+    });
+    if (image.pixels) {
+        // Rows of one to three bytes a pixel need not start on four bytes.
+        if (image.channels != 4)
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width, image.height, 0, image.format,
+            GL_UNSIGNED_BYTE, image.pixels);
+        if (image.swizzle)
+            glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, image.swizzle);
         glGenerateMipmap(GL_TEXTURE_2D);
     } else {
-        std::cout << "failed to load test.png" << std::endl;
+        std::cout << "failed to load test.png" << (image.failure.empty() ? "" : ": ")
+                  << image.failure << std::endl;
     }
-    stbi_image_free(data);
+    stbi_image_free(image.pixels);
 
     glEnable(GL_DEPTH_TEST);
 

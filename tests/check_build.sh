@@ -5,6 +5,6 @@ set -euo pipefail
 source_dir=$1
 build_dir=$2
 cd "$source_dir"
-find src tests tools -name '*.c' -o -name '*.cpp' -o -name '*.h' | xargs -r clang-format --dry-run --Werror
+find src tests tools fuzz -name '*.c' -o -name '*.cpp' -o -name '*.h' | xargs -r clang-format --dry-run --Werror
 CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build_dir" --target viewer -j"$(nproc)" -- --quiet

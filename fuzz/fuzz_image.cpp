@@ -1,0 +1,56 @@
+// libFuzzer target: each input is the viewer's image file, read by the same
+// image step the viewer runs at start-up. Built with AddressSanitizer and
+// UndefinedBehaviorSanitizer, so a read or write past a buffer, a leak or
+// undefined behaviour in the decoder ends the run with a report.
+#define STB_IMAGE_IMPLEMENTATION
+#include "image.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+// The smallest largest texture a 4.6 implementation may have, so that every
+// image the viewer could be asked to decode is decoded here.
+static GLint largestTexture()
+{
+    return 16384;
+}
+
+// One file per process, on a memory file system where there is one.
+static std::string path;
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/viewer-fuzz-"
+        + std::to_string(getpid()) + ".img";
+    std::atexit([] { unlink(path.c_str()); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        std::abort();
+
+    Image image = loadImage(path.c_str(), largestTexture);
+    if (image.pixels) {
+        // GL reads width x height x channels bytes: read them all here, so a
+        // short buffer shows as the overflow it would be in the upload.
+        GLenum formats[] = { GL_RED, GL_RG, GL_RGB, GL_RGBA };
+        if (image.channels < 1 || image.channels > 4 || image.format != formats[image.channels - 1]
+            || image.width < 0 || image.height < 0 || image.width > 16384 || image.height > 16384)
+            std::abort();
+        std::size_t bytes
+            = std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels);
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < bytes; i++)
+            sum += image.pixels[i];
+        // Keeps the reads from being optimised away.
+        volatile unsigned sink = sum;
+        (void)sink;
+    }
+    stbi_image_free(image.pixels);
+    return 0;
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Fuzzes the viewer's image step: installs what is missing, builds the fuzz
+# target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer),
+# replays every input that ever made it fail (fuzz/regressions), then fuzzes
+# from a seed of every image format for FUZZ_SECONDS (default 1800; 0 replays
+# only). Prints executions, coverage and findings; exits non-zero on a finding,
+# whose input is left in the build directory's findings/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+
+build=${FUZZ_BUILD_DIR:-build-fuzz}
+seconds=${FUZZ_SECONDS:-1800}
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVIEWER_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --target fuzz_image -j"$(nproc)" >/dev/null
+fuzzer=$build/fuzz_image
+# 2 GiB of memory and a minute an input: a decoder that needs more is a
+# finding. Under the sanitizers a small file that honestly declares millions
+# of pixels takes seconds; a minute leaves that apart from a loop that never
+# ends.
+limits=(-rss_limit_mb=2048 -timeout=60)
+
+regressions=(fuzz/regressions/*)
+"$fuzzer" "${limits[@]}" "${regressions[@]}" >"$build/replay.log" 2>&1 || {
+  cat "$build/replay.log"
+  echo "fuzz: a regression input fails again"
+  exit 1
+}
+echo "fuzz: ${#regressions[@]} regression inputs replayed, no finding"
+[ "$seconds" -gt 0 ] || exit 0
+
+rm -rf "$build/seeds" "$build/findings"
+mkdir -p "$build/corpus" "$build/findings"
+python3 fuzz/make_seeds.py "$build/seeds"
+status=0
+start=$SECONDS
+"$fuzzer" "${limits[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+  -artifact_prefix="$build/findings/" "$build/corpus" "$build/seeds" >"$build/fuzz.log" 2>&1 || status=$?
+executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/fuzz.log")
+coverage=$(grep -o 'cov: [0-9]* ft: [0-9]* corp: [0-9]*' "$build/fuzz.log" | tail -n 1)
+findings=$(find "$build/findings" -type f | wc -l)
+echo "fuzz: ${executions:-0} executions in $((SECONDS - start)) s; ${coverage:-no coverage line} (edges, features, corpus inputs); $findings findings"
+if [ "$status" -ne 0 ] || [ "$findings" -ne 0 ]; then
+  grep -E -A 30 '^==[0-9]+==ERROR|runtime error|^SUMMARY' "$build/fuzz.log" | head -n 60
+  echo "fuzz: findings in $build/findings/; once fixed, keep each in fuzz/regressions/"
+  exit 1
+fi
