@@ -9,6 +9,15 @@
 #include "image.h"
 #include "shader.h"
 
+// GLFW 3.3's header lacks the platform hint, but a program built against it
+// (a package made on Debian 12) may run with 3.4 (installed on Debian 13),
+// which would otherwise pick Wayland under a Wayland compositor while the GL
+// loader resolves through GLX. 3.3 itself is X11-only and ignores the hint.
+#ifndef GLFW_PLATFORM
+#define GLFW_PLATFORM 0x00050003
+#define GLFW_PLATFORM_X11 0x00060004
+#endif
+
 #include <cmath>
 #include <iostream>
 
@@ -95,10 +104,8 @@ static int fail(const char* what)
 int main()
 {
     // Start-up: windowing library, window and GL context.
-#ifdef GLFW_PLATFORM
     // Runs as an X11 client even under a Wayland compositor.
     glfwInitHint(GLFW_PLATFORM, GLFW_PLATFORM_X11);
-#endif
     if (!glfwInit())
         return fail("cannot initialise GLFW");
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
