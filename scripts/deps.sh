@@ -5,6 +5,7 @@ packages=(
   libglfw3-dev libglm-dev libstb-dev python3-glad libx11-dev
   libgl1-mesa-dri libglx-mesa0 xvfb xdotool x11-utils imagemagick
   apitrace valgrind
+  dpkg-dev lintian desktop-file-utils debootstrap
 )
 missing=()
 for p in "${packages[@]}"; do
