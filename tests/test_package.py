@@ -15,6 +15,7 @@ Usage: test_package.py [RELEASE ...]   (default: bookworm trixie)
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -84,11 +85,15 @@ class Package(unittest.TestCase):
     def tearDown(self):
         self.assertEqual(mounts(), self.before, "something stayed mounted")
 
-    def run_in(self, *command, binds=(), **kw):
+    def in_tree(self, command, binds):
+        """The command line that runs command in the tree with those binds."""
         args = [self.tree]
         for bind in binds:
             args += ["--bind", bind]
-        return subprocess.run(shell("chroot_run", *args, "--", *command), stdin=subprocess.DEVNULL, **kw)
+        return shell("chroot_run", *args, "--", *command)
+
+    def run_in(self, *command, binds=(), **kw):
+        return subprocess.run(self.in_tree(command, binds), stdin=subprocess.DEVNULL, **kw)
 
     def apt_get(self, release, *args):
         binds = []
@@ -109,14 +114,14 @@ class Package(unittest.TestCase):
         # A desktop session has XDG_RUNTIME_DIR; without it GLFW 3.4 (Debian
         # 13), looking for a Wayland compositor first, has libwayland print
         # a complaint.
-        env = ["env", "-C", cwd, "DISPLAY=" + X.display, "XDG_RUNTIME_DIR=/run/user/0", "MESA_GL_VERSION_OVERRIDE=4.6",
-               "MESA_GLSL_VERSION_OVERRIDE=460", "LD_PRELOAD=%s/fake_time.so" % KIT, "FAKE_GLFW_TIME=%r" % CLOCK]
+        env = ["env", "-C", cwd, "DISPLAY=" + X.display, "XDG_RUNTIME_DIR=/run/user/0",
+               "MESA_GL_VERSION_OVERRIDE=4.6", "MESA_GLSL_VERSION_OVERRIDE=460",
+               "LD_PRELOAD=%s/fake_time.so" % KIT, "FAKE_GLFW_TIME=%r" % CLOCK]
         binds = ["/tmp/.X11-unix:/tmp/.X11-unix", "%s:%s" % (self.kit, KIT)]
-        args = [self.tree]
-        for bind in binds:
-            args += ["--bind", bind]
+        # A session of its own, so that a failed run can be ended whole:
+        # chroot_run turns SIGTERM into the end of its namespace.
         viewer = harness.Viewer(X.display, None, gl_override=False,
-                                command=shell("chroot_run", *args, "--", *env, *command))
+                                command=["setsid"] + self.in_tree(env + list(command), binds))
         try:
             try:
                 viewer.wait_window()
@@ -126,7 +131,11 @@ class Package(unittest.TestCase):
             viewer.escape()
             self.assertEqual(viewer.wait(), (0, "", ""), command)
         finally:
-            viewer.kill()
+            try:
+                os.killpg(viewer.proc.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            viewer.proc.wait(20)
         return frame
 
     def check(self, release):
