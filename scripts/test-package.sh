@@ -8,7 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
-deb=$(scripts/package.sh | tee /dev/stderr | tail -n1)
+packaged=$(scripts/package.sh)
+echo "$packaged"
+deb=$(tail -n1 <<<"$packaged")
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
 cmake --build build -j"$(nproc)" --target viewer fake_time >/dev/null
 DEB=$deb VIEWER=build/viewer SOURCE_DIR=$PWD FAKE_TIME_LIB=$(ls build/tests/libfake_time.so) \
