@@ -1,6 +1,7 @@
 # Sourced by the run and test commands: installs the Debian 12 packages the
 # viewer and its tests need, when any is missing.
 packages=(
+  dpkg-dev lintian desktop-file-utils debootstrap
   cmake make g++ clang libclang-rt-dev clang-format pkg-config python3
   libglfw3-dev libglm-dev libstb-dev python3-glad libx11-dev
   libgl1-mesa-dri libglx-mesa0 xvfb xdotool x11-utils imagemagick

@@ -1,0 +1,193 @@
+"""The Debian package as a user meets it, in clean Debian 12 and 13 trees: apt
+installs it with nothing but its own dependencies; the installed command,
+typed in an empty directory, and the menu entry's command each open the
+window silently, show the same frame as the build tree's program at a fixed
+clock and end with status 0 on Escape; purging it leaves none of its files.
+
+Run as root by scripts/test-package.sh, which passes DEB (the package),
+VIEWER (the build tree's program), SOURCE_DIR and FAKE_TIME_LIB. The trees
+are throwaway copies of the cached pristine ones (scripts/chroot.sh); only
+the viewer runs in them, on a private Xvfb of the host reached through its
+socket.
+
+Usage: test_package.py [RELEASE ...]   (default: bookworm trixie)
+"""
+import os
+import shlex
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import harness
+
+DEB = os.environ["DEB"]
+CHROOT_SH = os.path.join(harness.SOURCE_DIR, "scripts", "chroot.sh")
+RELEASES = [a for a in sys.argv[1:] if not a.startswith("-")] or ["bookworm", "trixie"]
+CLOCK = 1.0  # the light stands in front of and to the right of the middle cube
+KIT = "/opt/viewer-test"  # where the reference program and the clock preload appear in a tree
+X = None
+
+
+def setUpModule():
+    global X
+    X = harness.Xvfb()
+
+
+def tearDownModule():
+    X.stop()
+
+
+def shell(function, *args):
+    """A command line that runs one of scripts/chroot.sh's functions."""
+    return ["bash", "-c", 'source "$0"; "$@"', CHROOT_SH, function] + list(args)
+
+
+def mounts():
+    return subprocess.run(["findmnt", "-rn", "-o", "TARGET"], capture_output=True, text=True,
+                          check=True).stdout.split("\n")
+
+
+def steady(viewer):
+    """The first complete frame: with a fixed clock, one that stops changing."""
+    previous, deadline = None, time.time() + 60
+    while time.time() < deadline:
+        grab = viewer.grab()
+        if grab[2].strip(b"\0") and grab == previous:
+            return grab
+        previous = grab
+        time.sleep(0.2)
+    raise AssertionError("no steady picture within 60 s")
+
+
+class Package(unittest.TestCase):
+    def setUp(self):
+        cache = subprocess.run(shell("chroot_cache"), capture_output=True, text=True, check=True).stdout.strip()
+        self.before = mounts()
+        os.makedirs(cache, exist_ok=True)
+        self.tree = tempfile.mkdtemp(prefix="package-test-", dir=cache)
+        self.addCleanup(shutil.rmtree, self.tree, ignore_errors=True)
+        # Downloads are kept between runs; what gets installed is still what
+        # apt resolves afresh from the package's dependencies.
+        self.apt = os.path.join(cache, "apt")
+        # The reference: the build tree's program in a directory laid out as
+        # the repository's root, and the clock preload.
+        self.kit = tempfile.mkdtemp(prefix="viewer-kit-")
+        self.addCleanup(shutil.rmtree, self.kit, ignore_errors=True)
+        harness.stage(os.path.join(self.kit, "root"))
+        shutil.copy(harness.VIEWER, os.path.join(self.kit, "viewer"))
+        shutil.copy(harness.FAKE_TIME_LIB, os.path.join(self.kit, "fake_time.so"))
+        shutil.copy(DEB, os.path.join(self.kit, "viewer.deb"))
+
+    def tearDown(self):
+        self.assertEqual(mounts(), self.before, "something stayed mounted")
+
+    def in_tree(self, command, binds):
+        """The command line that runs command in the tree with those binds."""
+        args = [self.tree]
+        for bind in binds:
+            args += ["--bind", bind]
+        return shell("chroot_run", *args, "--", *command)
+
+    def run_in(self, *command, binds=(), **kw):
+        return subprocess.run(self.in_tree(command, binds), stdin=subprocess.DEVNULL, **kw)
+
+    def apt_get(self, release, *args):
+        binds = []
+        for part, guest in (("lists", "/var/lib/apt/lists"), ("archives", "/var/cache/apt/archives")):
+            host = os.path.join(self.apt, release, part)
+            os.makedirs(host, exist_ok=True)
+            binds.append("%s:%s" % (host, guest))
+        result = self.run_in("env", "DEBIAN_FRONTEND=noninteractive", "apt-get", "-q", "-y",
+                             "-o", "DPkg::Lock::Timeout=600", *args, binds=binds + ["%s:%s" % (self.kit, KIT)],
+                             capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, "apt-get %s:\n%s%s" % (" ".join(args), result.stdout, result.stderr))
+        return result.stdout
+
+    def frame(self, command, cwd):
+        """Runs command in the tree from cwd at the fixed clock; returns its
+        steady frame after checking it prints nothing and ends with 0 on
+        Escape."""
+        # A desktop session has XDG_RUNTIME_DIR; without it GLFW 3.4 (Debian
+        # 13), looking for a Wayland compositor first, has libwayland print
+        # a complaint.
+        env = ["env", "-C", cwd, "DISPLAY=" + X.display, "XDG_RUNTIME_DIR=/run/user/0",
+               "MESA_GL_VERSION_OVERRIDE=4.6", "MESA_GLSL_VERSION_OVERRIDE=460",
+               "LD_PRELOAD=%s/fake_time.so" % KIT, "FAKE_GLFW_TIME=%r" % CLOCK]
+        binds = ["/tmp/.X11-unix:/tmp/.X11-unix", "%s:%s" % (self.kit, KIT)]
+        # A session of its own, so that a failed run can be ended whole:
+        # chroot_run turns SIGTERM into the end of its namespace.
+        viewer = harness.Viewer(X.display, None, gl_override=False,
+                                command=["setsid"] + self.in_tree(env + list(command), binds))
+        try:
+            try:
+                viewer.wait_window()
+                frame = steady(viewer)
+            except AssertionError as e:
+                raise AssertionError("%s: %s\n%s%s" % (command, e, viewer.stdout(), viewer.stderr()))
+            viewer.escape()
+            self.assertEqual(viewer.wait(), (0, "", ""), command)
+        finally:
+            try:
+                os.killpg(viewer.proc.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            viewer.proc.wait(20)
+        return frame
+
+    def check(self, release):
+        tree = self.tree
+        made = subprocess.run(shell("chroot_copy", release, tree), capture_output=True, text=True)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        listing = subprocess.run(["dpkg-deb", "--fsys-tarfile", DEB], capture_output=True, check=True).stdout
+        paths = subprocess.run(["tar", "-t"], input=listing, capture_output=True, check=True).stdout.decode().split()
+        paths = [p.lstrip(".").rstrip("/") for p in paths if p.strip("./")]
+        ours = [p for p in paths if not os.path.lexists(tree + p)]
+        self.assertIn("/usr/bin/viewer", ours)
+
+        # Installed alone: apt must find everything from the package's own
+        # Depends, without Recommends.
+        self.apt_get(release, "update")
+        self.apt_get(release, "install", "--no-install-recommends", KIT + "/viewer.deb")
+        status = self.run_in("dpkg-query", "-W", "-f", "${Status}", "viewer", capture_output=True, text=True)
+        self.assertEqual(status.stdout, "install ok installed")
+
+        entry = tree + "/usr/share/applications/viewer.desktop"
+        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        self.assertEqual((checked.returncode, checked.stdout), (0, ""))
+        with open(entry) as f:
+            exec_line = [line.split("=", 1)[1] for line in f if line.startswith("Exec=")]
+        # Field codes such as %f stand for files the menu would pass: none here.
+        menu_command = [a for a in shlex.split(exec_line[0]) if not a.startswith("%")]
+
+        reference = self.frame([KIT + "/viewer"], KIT + "/root")
+        self.assertEqual(reference[:2], (1280, 720))
+        os.mkdir(tree + "/home/empty")
+        os.makedirs(tree + "/run/user/0", mode=0o700)
+        typed = self.frame(["viewer"], "/home/empty")
+        self.assertTrue(typed == reference, "the installed command shows another frame")
+        menu = self.frame(menu_command, "/root")
+        self.assertTrue(menu == reference, "the menu entry shows another frame")
+        self.assertEqual(os.listdir(tree + "/home/empty"), [], "the command wrote where it was started")
+
+        self.apt_get(release, "purge", "viewer")
+        left = [p for p in ours if os.path.lexists(tree + p)]
+        left += [f for f in os.listdir(tree + "/var/lib/dpkg/info") if f.startswith("viewer.")]
+        self.assertEqual(left, [], "left behind by the purge")
+
+    def test_bookworm(self):
+        if "bookworm" not in RELEASES:
+            self.skipTest("not asked for")
+        self.check("bookworm")
+
+    def test_trixie(self):
+        if "trixie" not in RELEASES:
+            self.skipTest("not asked for")
+        self.check("trixie")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
