@@ -8,6 +8,7 @@ build, whose reports land on standard error, where every case expects nothing
 but its own line. Soak runs SOAK_SECONDS (default 30).
 """
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -124,6 +125,13 @@ class Run(unittest.TestCase):
             os.chmod(d, 0o755)
             command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", shutil.copy(VIEWER, d)]
             preload = [shutil.copy(lib, d) for lib in preload]
+            # A home of its own, as a user has: Mesa keeps its shader cache
+            # there, and says so on standard error when it cannot.
+            home = os.path.join(d, "home")
+            os.mkdir(home)
+            user = pwd.getpwnam("nobody")
+            os.chown(home, user.pw_uid, user.pw_gid)
+            env = dict(env or {}, HOME=home, XDG_CACHE_HOME=os.path.join(home, ".cache"))
         counter = os.path.join(d, "swaps")
         open(counter, "w").close()
         os.chmod(counter, 0o666)
