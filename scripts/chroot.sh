@@ -110,7 +110,7 @@ chroot_with_deps() {
   repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
   if [ ! -d "$tree" ]; then
     echo "Installing the project's packages into a copy of the $release tree" >&2
-    chroot_make "$tree" chroot_install_deps "$release" || return 1
+    chroot_make "$tree" chroot_install_deps "$release" >&2 || return 1
   else
     chroot_run "$tree" --bind "$repo/scripts:/viewer-scripts" -- \
       bash -c 'source /viewer-scripts/deps.sh' >&2 || return 1
