@@ -52,7 +52,7 @@ for release in "$@"; do
     wayland) what="llvmpipe (4.6 by override), Wayland (weston $weston with Xwayland $xwayland)" ;;
     esac
     if [ "${total[$key]:-0}" -gt 0 ] && [ "${passed[$key]:-0}" -eq "${total[$key]}" ]; then
-      result="passed (${total[$key]} tests)"
+      result="passed (${total[$key]} test$([ "${total[$key]}" -eq 1 ] || echo s))"
     else
       result="FAILED (${passed[$key]:-0} of ${total[$key]:-0} tests passed)"
       failed=1
