@@ -38,18 +38,26 @@ chroot_cache() {
 
 # Builds a tree under a temporary name beside PATH with the given function and
 # renames it to PATH when that succeeds. A leftover from an interrupted run is
-# removed first; its mounts, if any, died with its namespace.
+# removed first; its mounts, if any, died with its namespace. A lock beside it
+# keeps two commands that start at once from building the same tree.
 chroot_make() {
-  local path=$1 make=$2 tmp
+  local path=$1 make=$2 tmp lock status=0
   shift 2
   tmp="$path.partial"
-  rm -rf "$tmp"
-  if "$make" "$tmp" "$@"; then
-    mv -T "$tmp" "$path"
-  else
+  mkdir -p "$(dirname "$path")"
+  exec {lock}>"$path.lock" || return 1
+  flock "$lock"
+  if [ ! -d "$path" ]; then
     rm -rf "$tmp"
-    return 1
+    if "$make" "$tmp" "$@"; then
+      mv -T "$tmp" "$path"
+    else
+      rm -rf "$tmp"
+      status=1
+    fi
   fi
+  exec {lock}>&-
+  return "$status"
 }
 
 chroot_debootstrap() {
@@ -110,7 +118,7 @@ chroot_with_deps() {
   repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
   if [ ! -d "$tree" ]; then
     echo "Installing the project's packages into a copy of the $release tree" >&2
-    chroot_make "$tree" chroot_install_deps "$release" || return 1
+    chroot_make "$tree" chroot_install_deps "$release" >&2 || return 1
   else
     chroot_run "$tree" --bind "$repo/scripts:/viewer-scripts" -- \
       bash -c 'source /viewer-scripts/deps.sh' >&2 || return 1

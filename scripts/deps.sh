@@ -1,11 +1,12 @@
-# Sourced by the run and test commands: installs the Debian 12 packages the
-# viewer and its tests need, when any is missing.
+# Sourced by the run and test commands, and run in the platform tests' Debian
+# 13 chroot: installs the packages the viewer and its tests need, when any is
+# missing. The names are the same in Debian 12 and 13.
 packages=(
   dpkg-dev lintian desktop-file-utils debootstrap
   cmake make g++ clang libclang-rt-dev clang-format pkg-config python3
   libglfw3-dev libglm-dev libstb-dev python3-glad libx11-dev
-  libgl1-mesa-dri libglx-mesa0 xvfb xdotool x11-utils imagemagick
-  apitrace valgrind
+  libgl1-mesa-dri libglx-mesa0 mesa-vulkan-drivers xvfb xdotool x11-utils imagemagick
+  weston xwayland apitrace valgrind
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -15,8 +16,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # Starts a private X server on a free display and exports DISPLAY; the caller

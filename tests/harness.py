@@ -3,8 +3,11 @@
 The tests get their paths from the environment CTest sets: VIEWER (the
 binary), SOURCE_DIR (the repository, for the shader files and test.png),
 FAKE_TIME_LIB (a preload that fixes the clock) and WM_CLOSE (sends a window
-manager's close request).
+manager's close request). VIEWER_GL_DRIVER picks the GL the viewer gets:
+llvmpipe (the default), raised to 4.6 by Mesa's override, or zink on the
+lavapipe Vulkan rasteriser, a genuine 4.6 core profile with no override.
 """
+import atexit
 import os
 import shutil
 import signal
@@ -18,6 +21,12 @@ FAKE_TIME_LIB = os.environ.get("FAKE_TIME_LIB", "")
 WM_CLOSE = os.environ.get("WM_CLOSE", "")
 
 GL_OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": "460"}
+# zink must be loaded as a DRI driver of its own: named only as the back end
+# of the software DRI driver (GALLIUM_DRIVER alone), it gives a 4.6 context
+# whose frames never reach the X window.
+ZINK = {"LIBGL_ALWAYS_SOFTWARE": "1", "GALLIUM_DRIVER": "zink", "MESA_LOADER_DRIVER_OVERRIDE": "zink"}
+DRIVERS = {"llvmpipe": GL_OVERRIDE, "zink": ZINK}
+DRIVER = os.environ.get("VIEWER_GL_DRIVER", "llvmpipe")
 
 
 class Xvfb:
@@ -51,6 +60,18 @@ class Xvfb:
         self.stop()
 
 
+def runtime_dir():
+    """A private directory for the session's sockets, made once per process."""
+    global RUNTIME_DIR
+    if RUNTIME_DIR is None:
+        RUNTIME_DIR = tempfile.mkdtemp(prefix="viewer-runtime-")
+        atexit.register(shutil.rmtree, RUNTIME_DIR, True)
+    return RUNTIME_DIR
+
+
+RUNTIME_DIR = None
+
+
 def stage(directory=None, vertex=None, fragment=None, image=None):
     """Lays out a working directory as the viewer expects it.
 
@@ -72,16 +93,24 @@ def stage(directory=None, vertex=None, fragment=None, image=None):
 class Viewer:
     """One run of the viewer, its standard output and error kept in files."""
 
-    def __init__(self, display, cwd, fake_time=None, gl_override=True, extra_env=None, command=None):
+    def __init__(self, display, cwd, fake_time=None, gl_override=True, extra_env=None, command=None,
+                 driver=None):
+        """gl_override=False gives the viewer a GL without 4.6: llvmpipe as
+        it is, whatever the driver."""
         env = dict(os.environ)
-        for key in GL_OVERRIDE:
+        for key in list(GL_OVERRIDE) + list(ZINK):
             env.pop(key, None)
         if display is None:
             env.pop("DISPLAY", None)
         else:
             env["DISPLAY"] = display
         if gl_override:
-            env.update(GL_OVERRIDE)
+            env.update(DRIVERS[driver or DRIVER])
+        if "XDG_RUNTIME_DIR" not in env:
+            # Under zink, Mesa's Vulkan side looks for a Wayland socket there
+            # and libwayland prints an error when the variable is unset, as it
+            # never is in a desktop session.
+            env["XDG_RUNTIME_DIR"] = runtime_dir()
         if fake_time is not None:
             env["LD_PRELOAD"] = FAKE_TIME_LIB
             env["FAKE_GLFW_TIME"] = repr(float(fake_time))

@@ -156,7 +156,9 @@ def same(actual, expected):
 def traced_run(display, gl_override=True):
     """Runs the viewer under the tracer; returns (exit status, calls)."""
     trace = os.path.join(tempfile.mkdtemp(prefix="viewer-trace-"), "run.trace")
-    env = {"LD_PRELOAD": WRAPPER + ":" + harness.FAKE_TIME_LIB, "TRACE_FILE": trace}
+    # See glx_through_libgl.c: first, so that GLFW's dlopen meets it before the wrapper's.
+    preload = [os.environ["GLX_THROUGH_LIBGL_LIB"], WRAPPER, harness.FAKE_TIME_LIB]
+    env = {"LD_PRELOAD": ":".join(preload), "TRACE_FILE": trace}
     viewer = harness.Viewer(display, harness.stage(), fake_time=CLOCK, gl_override=gl_override,
                             extra_env=env)
     try:

@@ -1,0 +1,123 @@
+"""The viewer on a Wayland desktop: weston with Xwayland, with WAYLAND_DISPLAY
+and DISPLAY both set as a desktop session sets them. The viewer must come up
+as an X11 window on Xwayland, not as a Wayland client, show the same picture
+as on a plain X server, and end in silence on an Escape that takes a real
+key's way: keyboard, compositor, Xwayland, window.
+
+weston's headless back end has no keyboard, so weston runs here on its X11
+back end, nested in a private Xvfb that stands in for the screen and the
+keyboard; nothing shows anywhere.
+
+With GLFW 3.4, which prefers Wayland when it finds a compositor, this holds
+only because the viewer asks for the X11 platform. Debian 12's GLFW 3.3 is
+X11 only, so there the test checks the X11 client path under a compositor."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import Viewer, Xvfb, stage
+from test_scene import HIDDEN, steady
+
+SOCKET = "wayland-viewer"
+
+
+class Weston:
+    """weston with Xwayland on a private Xvfb, in a runtime directory of its
+    own. `display` is Xwayland's."""
+
+    def __init__(self):
+        self.screen = Xvfb()
+        self.runtime = tempfile.mkdtemp(prefix="viewer-wayland-")
+        self.log = open(os.path.join(self.runtime, "weston.log"), "w+")
+        # weston makes Xwayland's socket there but not the directory, which
+        # a desktop system has from boot and a fresh chroot lacks.
+        if not os.path.isdir("/tmp/.X11-unix"):
+            os.mkdir("/tmp/.X11-unix")
+            os.chmod("/tmp/.X11-unix", 0o1777)
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, DISPLAY=self.screen.display)
+        env.pop("WAYLAND_DISPLAY", None)
+        # Room for the window with its frame beside the shell's panel, so
+        # that the shell has no reason to shrink it.
+        self.proc = subprocess.Popen(
+            ["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--no-config", "--idle-time=0",
+             "--socket=" + SOCKET, "--width=1600", "--height=900"],
+            env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+        deadline = time.time() + 30
+        self.display = None
+        while not self.display:
+            if self.proc.poll() is not None or time.time() > deadline:
+                output = self.output()
+                self.stop()
+                raise RuntimeError("weston did not start:\n" + output)
+            found = re.search(r"listening on display (:\d+)", self.output())
+            if found and os.path.exists(os.path.join(self.runtime, SOCKET)):
+                self.display = found.group(1)
+            time.sleep(0.1)
+
+    def press_escape(self):
+        """Escape on the keyboard weston reads: held over a few frames, as in
+        Viewer.escape."""
+        subprocess.run(["xdotool", "keydown", "Escape", "sleep", "0.3", "keyup", "Escape"],
+                       env=dict(os.environ, DISPLAY=self.screen.display), check=True)
+
+    def output(self):
+        self.log.seek(0)
+        return self.log.read()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.log.close()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+        self.screen.stop()
+
+
+def focused(viewer, timeout=10):
+    """Whether the compositor hands the viewer's window the keyboard."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if viewer._x("xdotool", "getwindowfocus").stdout.strip() == viewer.window:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+class WaylandDesktop(unittest.TestCase):
+    def start(self, display, **env):
+        directory = stage()
+        self.addCleanup(shutil.rmtree, directory, True)
+        viewer = Viewer(display, directory, fake_time=HIDDEN, extra_env=env)
+        self.addCleanup(viewer.kill)
+        viewer.wait_window()
+        return viewer
+
+    def test_x11_window_on_xwayland_shows_the_scene_and_escape_ends_it(self):
+        with Xvfb() as plain:
+            viewer = self.start(plain.display)
+            expected = steady(viewer)
+            viewer.escape()
+            self.assertEqual(viewer.wait(), (0, "", ""))
+        weston = Weston()
+        self.addCleanup(weston.stop)
+        # Found by xdotool on Xwayland's display: an X11 window there.
+        viewer = self.start(weston.display, WAYLAND_DISPLAY=SOCKET, XDG_RUNTIME_DIR=weston.runtime)
+        shown = steady(viewer)
+        self.assertEqual(shown[:2], (1280, 720))
+        worst = max(abs(a - b) for a, b in zip(shown[2], expected[2]))
+        self.assertLessEqual(worst, 3, "the picture on Xwayland differs from the one on Xvfb")
+        self.assertTrue(focused(viewer), "weston never gave the window the keyboard")
+        weston.press_escape()
+        self.assertEqual(viewer.wait(), (0, "", ""))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
