@@ -21,4 +21,27 @@ void main()
     Normal = mat3(model) * aNormal;
     TexCoord = aTexCoord;
     gl_Position = projection * view * vec4(FragPos, 1.0);
+
+    // A face turned away from the eye is never seen, so it is sent out of the
+    // view volume, where the clipper drops it before a single fragment is
+    // shaded; on a software rasteriser that saves the lighting of about half
+    // of every cube. It cannot be seen because every cube is closed and
+    // convex and the eye stands outside all of them, clear of the near plane:
+    // any line of sight that reaches such a face has entered the cube through
+    // one of its faces turned towards the eye, which is nearer, is drawn, and
+    // wins the depth test wherever the face turned away would have shown.
+    // Nothing about the depth buffer's final content changes either, since the
+    // nearer face is there at every one of those pixels. The light marker has
+    // no normal (zero), so both sides of the test below are zero and it is
+    // never sent away.
+    //
+    // The eye is the origin of view space, carried back into the cube's own
+    // space through the inverse of view times model, so the test follows the
+    // camera the program sends. In the cube's own space each face lies in the
+    // plane dot(aNormal, p) = 0.5, and aNormal has only one non-zero component
+    // (+1 or -1), so both dot products below come out exact and the same for
+    // all of a face's vertices: a face is sent away whole or not at all.
+    vec3 eye = vec3(inverse(view * model)[3]);
+    if (dot(aNormal, eye) < dot(aNormal, aPos))
+        gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
 }
