@@ -31,16 +31,20 @@ void main()
     // one of its faces turned towards the eye, which is nearer, is drawn, and
     // wins the depth test wherever the face turned away would have shown.
     // Nothing about the depth buffer's final content changes either, since the
-    // nearer face is there at every one of those pixels. The light marker has
-    // no normal (zero), so both sides of the test below are zero and it is
-    // never sent away.
+    // nearer face is there at every one of those pixels. (Rounding in the
+    // rasteriser can still hand a lone pixel at a corner of a cube's outline
+    // to the face turned away; the viewer's fixed camera has no such pixel,
+    // and the cubes never move.) The light marker has no normal (zero), so
+    // both sides of the test below are zero and it is never sent away.
     //
     // The eye is the origin of view space, carried back into the cube's own
     // space through the inverse of view times model, so the test follows the
     // camera the program sends. In the cube's own space each face lies in the
     // plane dot(aNormal, p) = 0.5, and aNormal has only one non-zero component
     // (+1 or -1), so both dot products below come out exact and the same for
-    // all of a face's vertices: a face is sent away whole or not at all.
+    // all of a face's vertices: a face is sent away whole or not at all, each
+    // vertex to the same point past the corner of the view volume (x, y and
+    // z beyond w), so its triangles have no part inside to draw.
     vec3 eye = vec3(inverse(view * model)[3]);
     if (dot(aNormal, eye) < dot(aNormal, aPos))
         gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
