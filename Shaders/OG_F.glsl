@@ -1,15 +1,14 @@
 #version 460 core
-in vec3 FragPos;
+in vec3 toLight;
+in vec3 toEye;
 flat in vec3 Normal;
 in vec2 TexCoord;
 
 out vec4 FragColor;
 
 uniform sampler2D texture0;
-uniform vec3 lightPos;
 uniform vec3 lightColor;
 uniform vec3 objectColor;
-uniform vec3 viewPos;
 
 void main()
 {
@@ -20,14 +19,11 @@ void main()
         return;
     }
     // Phong lighting, written for a software rasteriser where every operation
-    // is paid per fragment: Normal is already of unit length (see the vertex
-    // shader), the light and eye directions are used through their inverse
-    // lengths instead of being normalised, and the highlight's
-    // dot(toEye, reflect(-toLight, n)) is expanded into
+    // is paid per fragment: Normal is already of unit length and the light
+    // and eye directions come interpolated (see the vertex shader), they are
+    // used through their inverse lengths instead of being normalised, and the
+    // highlight's dot(toEye, reflect(-toLight, n)) is expanded into
     // 2 dot(n, toLight) dot(n, toEye) - dot(toEye, toLight).
-    vec3 toLight = lightPos - FragPos;
-    // viewPos holds the view's translation, the negated eye position.
-    vec3 toEye = -viewPos - FragPos;
     float invLight = inversesqrt(dot(toLight, toLight));
     float invEye = inversesqrt(dot(toEye, toEye));
     float facing = dot(Normal, toLight) * invLight;

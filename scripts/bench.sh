@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Benchmark of the viewer on a private Xvfb with Mesa's software GL, kept out
-# of the tests: frame rate and pacing of the viewer, of two simpler shader
-# pairs and of a clear-and-swap floor; instructions per frame by where they
-# run; start-up stages; peak memory. Prints one table; takes a few minutes.
+# of the tests: frame rate, CPU time per frame and pacing of the viewer, of
+# simpler shader pairs (flat colour and unlit texture, with the shipped and
+# with a plain vertex shader) and of a clear-and-swap floor; their ratios
+# within each round; instructions per frame by where they run; start-up
+# stages; peak memory. Prints its tables; takes a few minutes.
 # Arguments go to tools/bench.py (--runs, --frames, --no-callgrind, ...);
 # BENCH_BUILD_DIR names another build directory (default build-bench).
 set -euo pipefail

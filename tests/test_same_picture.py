@@ -1,0 +1,152 @@
+"""The shipped shader pair draws the same picture as the pair it replaced,
+kept in tests/previous_shaders/: the viewer is run with each pair staged and
+the clock fixed, and the two frames must agree within one step of eight bits
+in every channel of every pixel. The shipped vertex shader drops the faces
+turned away from the eye to save fragment work; these frames are what shows
+that none of those faces could be seen, at many light positions, whatever
+the texture, and from cameras other than the viewer's own."""
+import math
+import os
+import shutil
+import sys
+import time
+import unittest
+
+from harness import SOURCE_DIR, Viewer, Xvfb, stage
+
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import make_test_png  # noqa: E402
+
+
+def read(path):
+    with open(os.path.join(SOURCE_DIR, path), "rb") as f:
+        return f.read()
+
+
+SHIPPED = (read("Shaders/OG_V.glsl"), read("Shaders/OG_F.glsl"))
+PREVIOUS = (read("tests/previous_shaders/OG_V.glsl"), read("tests/previous_shaders/OG_F.glsl"))
+# A full turn of the light: in front of cube 0 (pi/2), beside it (0, pi),
+# behind it (1.5 pi) and in between, where the marker and cube 0 overlap.
+CLOCKS = (0.0, 0.8, math.pi / 2, 2.5, math.pi, 4.0, 1.5 * math.pi, 5.5)
+GREY = make_test_png.png(16, 16, ([128] * 16 for _ in range(16)), 8, 0)
+X = None
+
+
+def setUpModule():
+    global X
+    X = Xvfb()
+
+
+def tearDownModule():
+    X.stop()
+
+
+def steady(viewer):
+    """The first drawn frame that stops changing, as a fixed clock makes it."""
+    previous, deadline = None, time.time() + 60
+    while time.time() < deadline:
+        grab = viewer.grab()
+        if grab[2].strip(b"\0") and grab == previous:
+            return grab
+        previous = grab
+        time.sleep(0.2)
+    raise AssertionError("no steady picture within 60 s")
+
+
+def frame(pair, t, image=None):
+    """A steady frame of a clean run of the viewer with `pair` staged."""
+    directory = stage(vertex=pair[0], fragment=pair[1], image=image)
+    viewer = Viewer(X.display, directory, fake_time=t)
+    try:
+        viewer.wait_window()
+        grab = steady(viewer)
+        viewer.escape()
+        status, out, _ = viewer.wait()
+    finally:
+        viewer.kill()
+        shutil.rmtree(directory, ignore_errors=True)
+    expected_out = "failed to load test.png\n" if image is False else ""
+    assert (status, out) == (0, expected_out), (status, out)
+    return grab
+
+
+def look_at(eye, centre, up=(0, 1, 0)):
+    """A right-handed view matrix as GLSL source, column by column."""
+    def unit(v):
+        n = math.sqrt(sum(c * c for c in v))
+        return [c / n for c in v]
+
+    def cross(a, b):
+        return [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
+
+    def dot(a, b):
+        return sum(x * y for x, y in zip(a, b))
+
+    f = unit([c - e for c, e in zip(centre, eye)])
+    s = unit(cross(f, up))
+    u = cross(s, f)
+    columns = [(s[j], u[j], -f[j], 0) for j in range(3)] + [(-dot(s, eye), -dot(u, eye), dot(f, eye), 1)]
+    return "mat4(%s)" % ", ".join("%.9g" % v for column in columns for v in column)
+
+
+def seen_from(pair, eye, centre):
+    """The pair with the camera moved in its source: "view" becomes a constant
+    of both stages' text, so only the vertex shader's own reading of it can
+    tell where the eye is."""
+    declaration = b"uniform mat4 view;"
+    assert pair[0].count(declaration) == 1, "the vertex shader no longer declares the view"
+    constant = ("const mat4 view = %s;" % look_at(eye, centre)).encode()
+    return pair[0].replace(declaration, constant), pair[1]
+
+
+class SamePicture(unittest.TestCase):
+    def assertSamePicture(self, shipped, previous, what, corners=0):
+        """Every channel within 1, but for up to `corners` single pixels."""
+        self.assertEqual(shipped[:2], previous[:2])
+        a, b = shipped[2], previous[2]
+        if a == b:
+            return
+        width = shipped[0]
+        apart = sorted({(i // 3 % width, i // 3 // width) for i in range(len(a)) if abs(a[i] - b[i]) > 1})
+        lone = all(abs(x - u) > 1 or abs(y - v) > 1 for x, y in apart for u, v in apart if (x, y) != (u, v))
+        if lone and len(apart) <= corners:
+            return
+        self.fail("%s: %d pixels differ by more than 1 in a channel, first at %s" % (what, len(apart), apart[:5]))
+
+    def test_frames_at_fixed_clocks(self):
+        frames = {}
+        for t in CLOCKS:
+            frames[t] = frame(SHIPPED, t)
+            self.assertSamePicture(frames[t], frame(PREVIOUS, t), "t=%g" % t)
+        # The clocks give distinct pictures: the light and the marker move.
+        self.assertEqual(len({f[2] for f in frames.values()}), len(CLOCKS))
+
+    def test_whatever_the_texture(self):
+        # A missing image leaves the surface black, so only the highlight and
+        # the marker show; a flat grey one shows the lighting alone.
+        for image, name in ((False, "no image"), (GREY, "grey image")):
+            for t in (math.pi / 2, 4.0):
+                self.assertSamePicture(frame(SHIPPED, t, image), frame(PREVIOUS, t, image), "%s, t=%g" % (name, t))
+
+    def test_from_other_cameras(self):
+        # Eyes well clear of every cube, so that the near plane cuts none:
+        # above and to the left, low and behind the nearer cubes, looking
+        # back at faces the viewer's own camera never sees. A shader that
+        # placed the eye anywhere else would drop faces that can be seen,
+        # thousands of pixels. What may differ is a lone pixel at a corner of
+        # a cube's outline, where the face turned away and the face turned
+        # towards the eye meet in a sliver narrower than a pixel and rounding
+        # in the rasteriser lets the first win a pixel the second does not
+        # reach: these cameras show one such pixel each. The viewer's own
+        # camera shows none, at any clock: the cubes stand still, and the
+        # marker, the only thing that moves, is never dropped.
+        home = frame(SHIPPED, 2.5)
+        for eye, centre in (((-5, 2, 3), (0, 0, -5)), ((4, -3, -9), (0, 0, -2)), ((3, 4, 6), (0, 0, -4))):
+            shipped = frame(seen_from(SHIPPED, eye, centre), 2.5)
+            self.assertNotEqual(shipped[2], home[2], "the camera did not move")
+            self.assertSamePicture(shipped, frame(seen_from(PREVIOUS, eye, centre), 2.5), "eye at %s" % (eye,),
+                                   corners=2)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
