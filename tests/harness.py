@@ -188,6 +188,18 @@ class Viewer:
             self.proc.wait()
 
 
+def steady(viewer):
+    """The first complete frame: with a fixed clock, one that stops changing."""
+    previous, deadline = None, time.time() + 60
+    while time.time() < deadline:
+        grab = viewer.grab()
+        if grab[2].strip(b"\0") and grab == previous:
+            return grab
+        previous = grab
+        time.sleep(0.2)
+    raise AssertionError("no steady picture within 60 s")
+
+
 def parse_ppm(data):
     """Parses a binary 8-bit PPM (P6) into (width, height, RGB bytes)."""
     fields = []

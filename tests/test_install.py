@@ -12,7 +12,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 import harness
@@ -34,17 +33,6 @@ def tearDownModule():
     X.stop()
 
 
-def steady(viewer):
-    previous, deadline = None, time.time() + 60
-    while time.time() < deadline:
-        grab = viewer.grab()
-        if grab[2].strip(b"\0") and grab == previous:
-            return grab
-        previous = grab
-        time.sleep(0.2)
-    raise AssertionError("no steady picture within 60 s")
-
-
 class Installed(unittest.TestCase):
     def setUp(self):
         self.prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
@@ -56,7 +44,7 @@ class Installed(unittest.TestCase):
         viewer = harness.Viewer(X.display, cwd, fake_time=CLOCK, command=command)
         try:
             viewer.wait_window()
-            frame = steady(viewer)
+            frame = harness.steady(viewer)
             viewer.escape()
             self.assertEqual(viewer.wait(), (0, "", ""), command)
         finally:

@@ -19,7 +19,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 import harness
@@ -49,18 +48,6 @@ def shell(function, *args):
 def mounts():
     return subprocess.run(["findmnt", "-rn", "-o", "TARGET"], capture_output=True, text=True,
                           check=True).stdout.split("\n")
-
-
-def steady(viewer):
-    """The first complete frame: with a fixed clock, one that stops changing."""
-    previous, deadline = None, time.time() + 60
-    while time.time() < deadline:
-        grab = viewer.grab()
-        if grab[2].strip(b"\0") and grab == previous:
-            return grab
-        previous = grab
-        time.sleep(0.2)
-    raise AssertionError("no steady picture within 60 s")
 
 
 class Package(unittest.TestCase):
@@ -125,7 +112,7 @@ class Package(unittest.TestCase):
         try:
             try:
                 viewer.wait_window()
-                frame = steady(viewer)
+                frame = harness.steady(viewer)
             except AssertionError as e:
                 raise AssertionError("%s: %s\n%s%s" % (command, e, viewer.stdout(), viewer.stderr()))
             viewer.escape()

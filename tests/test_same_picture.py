@@ -9,10 +9,9 @@ import math
 import os
 import shutil
 import sys
-import time
 import unittest
 
-from harness import SOURCE_DIR, Viewer, Xvfb, stage
+from harness import SOURCE_DIR, Viewer, Xvfb, stage, steady
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import make_test_png  # noqa: E402
@@ -39,18 +38,6 @@ def setUpModule():
 
 def tearDownModule():
     X.stop()
-
-
-def steady(viewer):
-    """The first drawn frame that stops changing, as a fixed clock makes it."""
-    previous, deadline = None, time.time() + 60
-    while time.time() < deadline:
-        grab = viewer.grab()
-        if grab[2].strip(b"\0") and grab == previous:
-            return grab
-        previous = grab
-        time.sleep(0.2)
-    raise AssertionError("no steady picture within 60 s")
 
 
 def frame(pair, t, image=None):

@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from harness import DRIVER, SOURCE_DIR, Viewer, Xvfb, pixel, stage
+from harness import DRIVER, SOURCE_DIR, Viewer, Xvfb, pixel, stage, steady
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import make_test_png  # noqa: E402
@@ -93,18 +93,6 @@ def quadrants(width, height, tl, tr, bl, br):
 
 def lit(frame):
     return frame[2].strip(b"\0") != b""
-
-
-def steady(viewer):
-    """The first complete frame: with a fixed clock, one that stops changing."""
-    previous, deadline = None, time.time() + 60
-    while time.time() < deadline:
-        grab = viewer.grab()
-        if lit(grab) and grab == previous:
-            return grab
-        previous = grab
-        time.sleep(0.2)
-    raise AssertionError("no steady picture within 60 s")
 
 
 def two_frames(viewer):
