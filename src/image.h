@@ -39,7 +39,17 @@ inline void* decoderRealloc(void* block, std::size_t size)
 #define STBI_NO_PSD
 #define STBI_NO_PIC
 #define STBI_NO_HDR
+// With these left out, GCC 14 inlines more of the PNG decoder and then takes a
+// colour key that is always set before use for one that may not be; the
+// warning is about the decoder, which is not ours to change.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <stb/stb_image.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #include <glad/gl.h>
 
