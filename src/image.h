@@ -16,9 +16,10 @@
 // what was promised: a few hundred bytes can claim a picture, or a chunk, of
 // gigabytes, and it would then allocate, fill and decode zeros for all of it.
 // No format read here packs more than 65536 bytes of any one of its decoding
-// blocks into one byte of file (the densest, run-length PIC and LZW GIF, stay
-// under 40000), so larger blocks are refused and such a file fails like any
-// other corrupt one. loadImage sets the limit from the file's size.
+// blocks into one byte of file (the densest, GIF's LZW and PNG's one-bit
+// palettes through zlib, stay under 35000), so larger blocks are refused and
+// such a file fails like any other corrupt one. loadImage sets the limit from
+// the file's size.
 inline std::size_t decoderBlockLimit = 0;
 inline void* decoderRealloc(void* block, std::size_t size)
 {
