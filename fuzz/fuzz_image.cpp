@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // short buffer shows as the overflow it would be in the upload.
         GLenum formats[] = { GL_RED, GL_RG, GL_RGB, GL_RGBA };
         if (image.channels < 1 || image.channels > 4 || image.format != formats[image.channels - 1]
-            || image.width < 0 || image.height < 0 || image.width > 16384 || image.height > 16384)
+            || image.width < 0 || image.height < 0 || image.width > largestTexture()
+            || image.height > largestTexture())
             std::abort();
         std::size_t bytes
             = std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels);

@@ -15,9 +15,9 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVIEWER_
 cmake --build "$build" --target fuzz_image -j"$(nproc)" >/dev/null
 fuzzer=$build/fuzz_image
 # 2 GiB of memory and a minute an input: a decoder that needs more is a
-# finding. Under the sanitizers a small file that declares millions of
-# pixels takes seconds, as the decoder fills what it lacks with zeros; a minute leaves that apart from a loop that never
-# ends.
+# finding. Under the sanitizers a small file that declares millions of pixels
+# takes seconds, as the decoder fills what it lacks with zeros; a minute
+# leaves that apart from a loop that never ends.
 limits=(-rss_limit_mb=2048 -timeout=60)
 
 regressions=(fuzz/regressions/*)
