@@ -4,7 +4,12 @@ decoder knows, so that fuzzing starts inside each format rather than having
 to find its signature. Most are converted from the viewer's own test.png by
 ImageMagick; Softimage PIC, which ImageMagick does not write, is written here.
 
-Usage: make_seeds.py OUTPUT_DIR
+With --regressions it writes instead the hand-made inputs of
+fuzz/regressions/ that show each way a header can claim what its file does
+not hold: sizes read as the decoder reads them, empty pictures, pixels cut
+off, and valid files with a small frame on a large screen.
+
+Usage: make_seeds.py [--regressions] OUTPUT_DIR
 """
 import os
 import struct
@@ -105,7 +110,62 @@ def pic_seeds(out_dir):
             f.write(data)
 
 
+def bmp(width, height, bits=24, pixels=b"", header=40):
+    """A BMP with an uncompressed header of `header` bytes (12 for OS/2's,
+    40 for Windows'); a negative height stores the rows top first."""
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(pixels), 2835, 2835, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info)) + info + pixels
+
+
+def bmp_rgb(width, height, colour, top_first=False):
+    """A 24-bit BMP of colour(x, y) -> (r, g, b[, a]), y counted from the top."""
+    rows = [b"".join(bytes(colour(x, y)[2::-1]) for x in range(width)) for y in range(height)]
+    rows = [row + bytes(-len(row) % 4) for row in (rows if top_first else rows[::-1])]
+    return bmp(width, -height if top_first else height, 24, b"".join(rows))
+
+
+def tga(width, height, bits=32, image_type=2, pixels=b""):
+    """A TGA header of a picture without colour map, then `pixels`."""
+    return struct.pack("<BBBHHBHHHHBB", 0, 0, image_type, 0, 0, 0, 0, 0, width, height, bits, 8) + pixels
+
+
+def gif_screen(width, height):
+    """A valid GIF: one 8x8 red frame on a width x height screen."""
+    return subprocess.run(["convert", "-size", "8x8", "xc:red", "-page", "%dx%d+0+0" % (width, height), "gif:-"],
+                          capture_output=True, check=True).stdout
+
+
+# Each class a header can mislead in, by name: (file, what the viewer does).
+REGRESSIONS = {
+    # Rows stored top first: a negative height, of which the decoder takes
+    # the size.
+    "bmp-top-down-claims-11x41734": bmp(11, -41734, 24, bytes(67)),
+    "bmp-top-down-claims-16384x43000-without-pixels": bmp(16384, -43000, 24, bytes(64)),
+    # No pixels at all.
+    "pnm-p6-alone": b"P6",
+    "pgm-0-rows": b"P5 1 0 255",
+    "bmp-os2-16384x0": bmp(16384, 0, 24, header=12),
+    # Pixels cut off, or never there.
+    "pgm-header-claims-256x256": b"P5 256 256 255\n",
+    "tga-header-alone": tga(128, 128),
+    "tga-cut-after-4-of-16384-pixels": tga(128, 128, pixels=bytes(range(16))),
+    "bmp-header-claims-16384x16384-in-12-kib": bmp(16384, 16384, 32, bytes(12 << 10)),
+    "ppm-header-claims-16384x16384-in-12-kib": b"P6 16384 16384 255\n" + bytes(12 << 10),
+    # Valid: a frame of 8x8 pixels on a larger screen.
+    "gif-8x8-frame-on-1200x1000-screen": gif_screen(1200, 1000),
+    "gif-8x8-frame-on-16384x16384-screen": gif_screen(16384, 16384),
+}
+
+
 def main():
+    if sys.argv[1] == "--regressions":
+        for name, data in REGRESSIONS.items():
+            with open(os.path.join(sys.argv[2], name), "wb") as f:
+                f.write(data)
+        return
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
     for name, options in {**PNG, **OTHERS}.items():

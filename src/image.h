@@ -1,11 +1,14 @@
 #ifndef IMAGE_H
 #define IMAGE_H
 
-// The image step without GL: which formats are read, the size check, the
-// decode and how GL is to read the pixels. The viewer and its fuzz target
-// both run exactly this; the unit that includes it after defining
-// STB_IMAGE_IMPLEMENTATION holds the decoder.
+// The image step without GL: which formats are read, the checks a file's
+// header must pass, the decode and how GL is to read the pixels. The viewer
+// and its fuzz target both run exactly this; the unit that includes it after
+// defining STB_IMAGE_IMPLEMENTATION holds the decoder.
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,17 +20,37 @@
 // gigabytes, and it would then allocate, fill and decode zeros for all of it.
 // No format read here packs more than 65536 bytes of any one of its decoding
 // blocks into one byte of file (the densest, GIF's LZW and PNG's one-bit
-// palettes through zlib, stay under 35000), so larger blocks are refused and
-// such a file fails like any other corrupt one. loadImage sets the limit from
-// the file's size.
+// palettes through zlib, stay under 35000); on top of that every file may
+// have 16 MiB, enough for a GIF whose small frames stand on a large screen.
+// Larger blocks are refused, and loadImage names the largest it refused.
+//
+// Every block starts filled, so that no byte a decoder leaves unwritten can
+// reach GL as whatever memory held before; zeros in the viewer, and other
+// fillings in the fuzz target, which decodes twice to show that no such
+// byte reaches the picture.
 inline std::size_t decoderBlockLimit = 0;
-inline void* decoderRealloc(void* block, std::size_t size)
+inline std::size_t decoderBlockRefused = 0;
+inline unsigned char decoderFill = 0;
+inline void* decoderAllocate(void* block, std::size_t oldSize, std::size_t size)
 {
-    return size > decoderBlockLimit ? nullptr : std::realloc(block, size);
+    if (size > decoderBlockLimit) {
+        decoderBlockRefused = std::max(decoderBlockRefused, size);
+        return nullptr;
+    }
+    // calloc takes fresh pages the kernel has zeroed, at no cost until used.
+    if (!block && decoderFill == 0)
+        return std::calloc(1, std::max<std::size_t>(size, 1));
+    auto* grown = static_cast<unsigned char*>(std::realloc(block, std::max<std::size_t>(size, 1)));
+    if (grown && size > oldSize)
+        std::memset(grown + oldSize, decoderFill, size - oldSize);
+    return grown;
 }
-#define STBI_MALLOC(size) decoderRealloc(nullptr, size)
-#define STBI_REALLOC(block, size) decoderRealloc(block, size)
+#define STBI_MALLOC(size) decoderAllocate(nullptr, 0, size)
+#define STBI_REALLOC_SIZED(block, oldSize, size) decoderAllocate(block, oldSize, size)
 #define STBI_FREE(block) std::free(block)
+// The decoder's reasons in words for people ("Corrupt PNG") rather than its
+// own short codes.
+#define STBI_FAILURE_USERMSG
 
 // Left out, as fuzzing found them unsafe whatever the caller asks of them:
 // the JPEG decoder, which a malformed file makes write past one of its
@@ -66,15 +89,19 @@ const struct {
     { { '#', '?' }, 2, "Radiance HDR images are not read, save it as PNG" },
 };
 
-// The PNM reader adds up each header number in an int, which a number of ten
-// or more digits overflows; this reads the header as it does (blanks, and
-// comments from '#' to the end of the line, before each number) to find one.
-inline bool pnmHeaderOverflows(std::FILE* file)
+// A PNM header as the decoder reads it: blanks, and comments from '#' to the
+// end of the line, before each of its three numbers (width, height, largest
+// value); the pixels start one character after the last. The decoder adds
+// up each number in an int, which one of ten or more digits overflows.
+struct PnmHeader {
+    bool overflows = false;
+    std::uint64_t numbers[3] = {};
+    long pixelsAt = 0;
+};
+inline PnmHeader readPnmHeader(std::FILE* file)
 {
+    PnmHeader header;
     int c = std::getc(file);
-    if (c != 'P' || ((c = std::getc(file)) != '5' && c != '6'))
-        return false;
-    c = std::getc(file);
     for (int number = 0; number < 3; number++) {
         for (;;) {
             while (c == ' ' || (c >= '\t' && c <= '\r'))
@@ -85,12 +112,54 @@ inline bool pnmHeaderOverflows(std::FILE* file)
                 c = std::getc(file);
         }
         int digits = 0;
-        for (; c >= '0' && c <= '9'; c = std::getc(file))
+        for (; c >= '0' && c <= '9'; c = std::getc(file)) {
             digits += digits > 0 || c != '0';
-        if (digits > 9)
-            return true;
+            header.numbers[number] = header.numbers[number] * 10 % 10000000000 + (c - '0');
+        }
+        header.overflows |= digits > 9;
     }
-    return false;
+    header.pixelsAt = std::ftell(file);
+    return header;
+}
+
+// The decoder reads through these, so that a read it makes past the end of
+// the file is seen: it then goes on with zeros, which are not the picture.
+// It reads ahead in blocks of 128 bytes, and a block cut short by the end is
+// no harm until it asks for more; any other request cut short is data
+// missing.
+struct DecoderInput {
+    std::FILE* file;
+    bool pastEnd;
+};
+const stbi_io_callbacks decoderCallbacks = {
+    [](void* user, char* data, int size) {
+        auto* input = static_cast<DecoderInput*>(user);
+        std::size_t got = std::fread(data, 1, std::size_t(size), input->file);
+        if (size > 0 && (got == 0 || (got < std::size_t(size) && size != 128)))
+            input->pastEnd = true;
+        return int(got);
+    },
+    [](void* user, int bytes) {
+        std::FILE* file = static_cast<DecoderInput*>(user)->file;
+        std::fseek(file, bytes, SEEK_CUR);
+        // As the decoder's own file reading does: the end is noticed here.
+        int c = std::getc(file);
+        if (c != EOF)
+            std::ungetc(c, file);
+    },
+    [](void* user) {
+        std::FILE* file = static_cast<DecoderInput*>(user)->file;
+        return int(std::feof(file) || std::ferror(file));
+    },
+};
+
+inline std::uint32_t little16(const unsigned char* p)
+{
+    return p[0] | p[1] << 8;
+}
+inline std::uint32_t little32(const unsigned char* p)
+{
+    return little16(p) | little16(p + 2) << 16;
 }
 
 // Grey images are handed to GL as one channel and grey with alpha as two;
@@ -108,9 +177,15 @@ struct Image {
     std::string failure; // why pixels is null, when there is more to say
 };
 
+inline std::string mebibytes(std::uint64_t bytes)
+{
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
+
 // Decodes the image at path with the channel count it has. largestTexture
 // gives the GL's largest texture side; it is asked only for an image over
-// 16384 pixels a side, which every 4.6 implementation takes.
+// 16384 pixels a side, which every 4.6 implementation takes. A missing file
+// is the one failure without a reason: its name says it all.
 inline Image loadImage(const char* path, GLint (*largestTexture)())
 {
     Image image;
@@ -118,47 +193,141 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
     // coordinates expect.
     stbi_set_flip_vertically_on_load(1);
     std::error_code error;
-    std::uintmax_t fileSize = std::filesystem::file_size(path, error);
-    decoderBlockLimit = error ? 0 : fileSize * 65536 + (1 << 20);
+    std::uint64_t fileSize = std::filesystem::file_size(path, error);
+    if (error) {
+        if (error != std::errc::no_such_file_or_directory)
+            image.failure = error.message();
+        return image;
+    }
+    if (fileSize == 0) {
+        image.failure = "the file is empty";
+        return image;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        image.failure = std::strerror(errno);
+        return image;
+    }
+    struct Closer {
+        std::FILE* file;
+        ~Closer() { std::fclose(file); }
+    } closer { file };
 
     // A left-out format is named by the file's first bytes, so that a user
     // learns why a good image is not shown.
-    unsigned char head[sizeof refusedFormats[0].magic] = {};
-    bool overflows = false;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        if (std::fread(head, 1, sizeof head, file) != sizeof head)
-            head[0] = 0;
-        std::rewind(file);
-        overflows = pnmHeaderOverflows(file);
-        std::fclose(file);
-    }
+    unsigned char head[32] = {};
+    std::size_t headSize = std::fread(head, 1, sizeof head, file);
     for (const auto& format : refusedFormats) {
-        if (std::memcmp(head, format.magic, format.size) == 0) {
+        if (headSize >= format.size && std::memcmp(head, format.magic, format.size) == 0) {
             image.failure = format.failure;
             return image;
         }
     }
-    if (overflows) {
-        image.failure = "its PNM header holds a number too large to read";
-        return image;
+    bool pnm = head[0] == 'P' && (head[1] == '5' || head[1] == '6');
+    PnmHeader pnmHeader;
+    if (pnm) {
+        std::fseek(file, 2, SEEK_SET);
+        pnmHeader = readPnmHeader(file);
+        if (pnmHeader.overflows) {
+            image.failure = "its PNM header holds a number too large to read";
+            return image;
+        }
     }
 
-    // The size comes from the header alone: a file that claims a picture
-    // larger than any texture is turned away before the decoder allocates
-    // or reads for it.
-    if (!stbi_info(path, &image.width, &image.height, &image.channels))
+    // The size comes from the header alone, and is checked as the decoder
+    // will use it: a negative BMP height stands for rows stored top first.
+    decoderBlockLimit = fileSize * 65536 + (16 << 20);
+    DecoderInput input { file, false };
+    std::rewind(file);
+    if (!stbi_info_from_callbacks(
+            &decoderCallbacks, &input, &image.width, &image.height, &image.channels)) {
+        image.failure = std::string("the decoder says: ") + stbi_failure_reason();
         return image;
-    if (image.width > 16384 || image.height > 16384) {
+    }
+    std::int64_t width = image.width;
+    std::int64_t height = std::abs(std::int64_t(image.height));
+    std::string size = std::to_string(width) + "x" + std::to_string(height) + " pixels";
+    if (width <= 0 || height <= 0) {
+        image.failure = "its header gives an empty picture, " + size;
+        return image;
+    }
+    // A file that claims a picture larger than any texture is turned away
+    // before the decoder allocates or reads for it.
+    if (width > 16384 || height > 16384) {
         GLint largest = largestTexture();
-        if (image.width > largest || image.height > largest) {
-            image.failure = std::to_string(image.width) + "x" + std::to_string(image.height)
-                + " pixels is larger than the largest texture this GL takes, "
+        if (width > largest || height > largest) {
+            image.failure = size + " is larger than the largest texture this GL takes, "
                 + std::to_string(largest) + " pixels a side";
             return image;
         }
     }
 
-    image.pixels = stbi_load(path, &image.width, &image.height, &image.channels, 0);
+    // Where pixels are stored as they are, or in runs, the header says how
+    // many bytes they take at the least: a file shorter than that is cut
+    // off, and is refused before any work is done for it.
+    std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+    std::uint64_t least = 0;
+    if (pnm) {
+        std::uint64_t sample = pnmHeader.numbers[2] > 255 ? 2 : 1;
+        least = std::uint64_t(pnmHeader.pixelsAt) + pixels * std::uint64_t(image.channels) * sample;
+    } else if (head[0] == 'B' && head[1] == 'M') {
+        // Rows are padded to four bytes, but the last one's padding may
+        // be left out.
+        std::uint64_t bits = little16(head + (little32(head + 14) == 12 ? 24 : 28));
+        std::uint64_t row = (std::uint64_t(width) * bits + 31) / 32 * 4;
+        least = little32(head + 10) + row * std::uint64_t(height - 1)
+            + (std::uint64_t(width) * bits + 7) / 8;
+    } else if (std::memcmp(head, "\x89PNG", 4) != 0 && std::memcmp(head, "GIF8", 4) != 0) {
+        // TGA, the one format without a signature: its identification
+        // field and colour map come first, then the pixels, each pixel
+        // or run of up to 128 of them at least one byte more.
+        std::uint64_t map = head[1] == 1 ? little16(head + 5) * ((head[7] + 7u) / 8) : 0;
+        std::uint64_t bytes = (head[16] + 7u) / 8;
+        least = 18 + head[0] + map
+            + (head[2] >= 9 ? (pixels + 127) / 128 * (1 + bytes) : pixels * bytes);
+    } else if (head[0] == 0x89) {
+        // The PNG decoder inflates into one block whose size it keeps in
+        // an int: wider or deeper pictures it cannot take at all.
+        const unsigned char channels[] = { 1, 0, 3, 1, 2, 0, 4 };
+        std::uint64_t inflated = (std::uint64_t(width) * head[24] + 7) / 8 * std::uint64_t(height)
+                * channels[head[25] % 7]
+            + height;
+        if (inflated > INT32_MAX) {
+            image.failure = size + " at " + std::to_string(head[24])
+                + " bits a channel inflate to more than the decoder takes, 2 GiB; save it at 8 "
+                  "bits";
+            return image;
+        }
+    }
+    if (least > fileSize) {
+        image.failure = "the file ends before its pixels do: " + size + " take "
+            + std::to_string(least) + " bytes, and it holds " + std::to_string(fileSize);
+        return image;
+    }
+
+    decoderBlockRefused = 0;
+    input.pastEnd = false;
+    std::rewind(file);
+    image.pixels = stbi_load_from_callbacks(
+        &decoderCallbacks, &input, &image.width, &image.height, &image.channels, 0);
+    if (input.pastEnd) {
+        image.failure = "the file ends before its pixels do";
+    } else if (!image.pixels && decoderBlockRefused) {
+        image.failure = "decoding it would take a block of " + mebibytes(decoderBlockRefused)
+            + ", out of proportion to a file of " + std::to_string(fileSize) + " bytes";
+    } else if (!image.pixels) {
+        image.failure = std::string("the decoder says: ") + stbi_failure_reason();
+    } else if (image.width <= 0 || image.height <= 0 || image.width > width
+        || image.height > height) {
+        image.failure = "the decoder gives " + std::to_string(image.width) + "x"
+            + std::to_string(image.height) + " pixels where the header gives " + size;
+    }
+    if (!image.failure.empty()) {
+        stbi_image_free(image.pixels);
+        image.pixels = nullptr;
+        return image;
+    }
+
     if (image.channels == 1) {
         image.format = GL_RED;
         image.swizzle = greySwizzle;

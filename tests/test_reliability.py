@@ -39,6 +39,11 @@ IMAGE = r"failed to load test\.png\n"
 HUGE = (r"failed to load test\.png: %s pixels is larger than the largest texture this GL takes, "
         r"16384 pixels a side\n")
 REFUSED = r"failed to load test\.png: %s images are not read, save it as PNG\n"
+EMPTY = r"failed to load test\.png: its header gives an empty picture, %s pixels\n"
+CUT = r"failed to load test\.png: the file ends before its pixels do%s\n"
+CUT_SHORT = CUT % r": %s pixels take %d bytes, and it holds %d"
+DECODER = r"failed to load test\.png: the decoder says: %s\n"
+OUT_OF_PROPORTION = r"failed to load test\.png: decoding it would take a block of %d MiB, out of proportion to a file of %d bytes\n"
 
 SHIPPED_V = open(os.path.join(harness.SOURCE_DIR, "Shaders/OG_V.glsl"), "rb").read()
 SHIPPED_PNG = open(os.path.join(harness.SOURCE_DIR, "test.png"), "rb").read()
@@ -49,7 +54,7 @@ sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
 import make_test_png  # noqa: E402 (the shipped picture and the PNG writer)
 from make_test_png import pixel  # noqa: E402
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "fuzz"))
-from make_seeds import pic  # noqa: E402 (the Softimage PIC writer)
+import make_seeds  # noqa: E402 (the PIC, BMP and TGA writers)
 
 
 def png(width, height, depth, colour_type, rows):
@@ -72,7 +77,7 @@ def convert(*options):
                           capture_output=True, check=True).stdout
 
 
-def tga(width, height, texel):
+def tga_rle(width, height, texel):
     """A run-length TGA of 32-bit pixels, stored bottom row first as the
     format's default origin says (ImageMagick stores them top row first)."""
     data = bytearray(struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, width, height, 32, 8))
@@ -93,9 +98,13 @@ SAME_PICTURE = {
     "PNG, 16 bits a channel": DEEP_PNG,
     "PPM, 16 bits a channel": convert("-alpha", "off", "-depth", "16", "ppm"),
     "BMP with alpha": convert("bmp"),
-    "TGA, run-length": tga(256, 256, pixel),
+    "TGA, run-length": tga_rle(256, 256, pixel),
     "GIF": convert("gif"),
+    "BMP, rows top first": make_seeds.bmp_rgb(256, 256, pixel, top_first=True),
 }
+# A valid 16-bit RGBA PNG of 16384x16384 is refused by its header alone; the
+# rows stay out, as they take seconds to compress.
+DEEP_WIDE_PNG = png(16384, 16384, 16, 6, [])
 
 
 def directory(name):
@@ -128,10 +137,12 @@ CASES = {
     "fragment syntax error": ({"fragment": b"#version 460 core\nvoid main() { oops }\n"}, None, False, F + P),
     "pair that does not link": ({"fragment": NO_LINK}, None, False, P),
     "image missing": ({"image": False}, None, False, IMAGE),
-    "image zero bytes": ({"image": b""}, None, False, IMAGE),
-    "image truncated": ({"image": SHIPPED_PNG[:len(SHIPPED_PNG) // 2]}, None, False, IMAGE),
-    "image not an image": ({"image": b"GIF? no: plain text\n"}, None, False, IMAGE),
-    "image a directory": ({}, directory("test.png"), False, IMAGE),
+    "image zero bytes": ({"image": b""}, None, False, r"failed to load test\.png: the file is empty\n"),
+    "image truncated": ({"image": SHIPPED_PNG[:len(SHIPPED_PNG) // 2]}, None, False, CUT % ""),
+    "image not an image": ({"image": b"GIF? no: plain text\n"}, None, False,
+                           DECODER % r"Image not of any known type, or corrupt"),
+    "image a directory": ({}, directory("test.png"), False, r"failed to load test\.png: Is a directory\n"),
+    "image unreadable": ({}, unreadable("test.png"), True, r"failed to load test\.png: Permission denied\n"),
     "image grey": ({"image": png(5, 3, 8, 0, [[9, 99, 199, 255, 0]] * 3)}, None, False, ""),
     "image grey and alpha": ({"image": png(5, 3, 8, 4, [[9, 0, 99, 80, 199, 255, 255, 9, 0, 0]] * 3)}, None, False, ""),
     "image RGB, odd width": ({"image": png(5, 3, 8, 2, [range(15)] * 3)}, None, False, ""),
@@ -141,7 +152,7 @@ CASES = {
     "image 16-bit PPM, maxval 65535": ({"image": regression("ppm-16-bit")}, None, False, ""),
     "image JPEG": ({"image": convert("jpg")}, None, False, REFUSED % "JPEG"),
     "image malformed JPEG": ({"image": regression("jpeg-huffman-table-overrun")}, None, False, REFUSED % "JPEG"),
-    "image Softimage PIC": ({"image": pic(2, 2, [(0, 0xE0, lambda y: bytes(range(6)))])}, None, False,
+    "image Softimage PIC": ({"image": make_seeds.pic(2, 2, [(0, 0xE0, lambda y: bytes(range(6)))])}, None, False,
                             REFUSED % "Softimage PIC"),
     "image Radiance HDR": ({"image": convert("hdr")}, None, False, REFUSED % "Radiance HDR"),
     "image PNM header number of ten digits": ({"image": b"P5 1 4294967297 255\n" + bytes(4)}, None, False,
@@ -155,9 +166,46 @@ CASES = {
                                                    False, HUGE % "7x11700000"),
     "image GIF of 142 bytes claiming 65535x1200": ({"image": regression("gif-142-bytes-claims-65535x1200")}, None,
                                                    False, HUGE % "65535x1200"),
-    "image PNG chunk claiming 2 GiB": ({"image": regression("png-idat-claims-2-gib")}, None, False, IMAGE),
+    "image PNG chunk claiming 2 GiB": ({"image": regression("png-idat-claims-2-gib")}, None, False,
+                                       OUT_OF_PROPORTION % (2048, 497)),
     "image TGA of 123 bytes claiming 34 million pixels": ({"image": regression("tga-rle-claims-34-mpixels")}, None,
-                                                          False, IMAGE),
+                                                          False, CUT_SHORT % ("4140x8224", 1329993, 123)),
+    "image BMP rows top first, claiming 11x41734": ({"image": regression("bmp-top-down-claims-11x41734")}, None,
+                                                    False, HUGE % "11x41734"),
+    "image BMP rows top first, 1x20000": ({"image": make_seeds.bmp_rgb(1, 20000, lambda x, y: (y % 256, 0, 0),
+                                                                       top_first=True)}, None, False, HUGE % "1x20000"),
+    "image BMP rows top first, header claiming 16384x43000": (
+        {"image": regression("bmp-top-down-claims-16384x43000-without-pixels") + bytes(40 << 10)}, None, False,
+        HUGE % "16384x43000"),
+    "image PNM of two bytes": ({"image": regression("pnm-p6-alone")}, None, False, EMPTY % "0x0"),
+    "image PGM of no rows": ({"image": regression("pgm-0-rows")}, None, False, EMPTY % "1x0"),
+    "image OS/2 BMP claiming 16384x0": ({"image": regression("bmp-os2-16384x0")}, None, False, EMPTY % "16384x0"),
+    "image PGM header claiming 256x256": ({"image": regression("pgm-header-claims-256x256")}, None, False,
+                                          CUT_SHORT % ("256x256", 65551, 15)),
+    "image TGA header alone": ({"image": regression("tga-header-alone")}, None, False,
+                               CUT_SHORT % ("128x128", 65554, 18)),
+    "image TGA cut after 4 of 16384 pixels": ({"image": regression("tga-cut-after-4-of-16384-pixels")}, None, False,
+                                              CUT_SHORT % ("128x128", 65554, 34)),
+    "image TGA header claiming 16384x16384 in 16 KiB": (
+        {"image": make_seeds.tga(16384, 16384, pixels=bytes(16 << 10))}, None, False,
+        CUT_SHORT % ("16384x16384", (1 << 30) + 18, (16 << 10) + 18)),
+    "image BMP header claiming 16384x16384 in 12 KiB": (
+        {"image": regression("bmp-header-claims-16384x16384-in-12-kib")}, None, False,
+        CUT_SHORT % ("16384x16384", (1 << 30) + 54, 12342)),
+    "image PPM header claiming 16384x16384 in 12 KiB": (
+        {"image": regression("ppm-header-claims-16384x16384-in-12-kib")}, None, False,
+        CUT_SHORT % ("16384x16384", 3 * (1 << 28) + 19, 12307)),
+    "image BMP cut in its last row": ({"image": convert("BMP3")[:-400]}, None, False, CUT_SHORT % ("256x256", 196662,
+                                                                                                  196262)),
+    "image GIF cut short": ({"image": convert("gif")[:500]}, None, False, CUT % ""),
+    "image GIF, 8x8 frame on a 1200x1000 screen": ({"image": regression("gif-8x8-frame-on-1200x1000-screen")}, None,
+                                                   False, ""),
+    "image GIF, 8x8 frame on a 16384x16384 screen": ({"image": regression("gif-8x8-frame-on-16384x16384-screen")},
+                                                     None, False, OUT_OF_PROPORTION % (1024, 48)),
+    "image PNG of 16384x16384 at 16 bits a channel": (
+        {"image": DEEP_WIDE_PNG}, None, False,
+        r"failed to load test\.png: 16384x16384 pixels at 16 bits a channel inflate to more than the decoder takes, "
+        r"2 GiB; save it at 8 bits\n"),
 }
 
 
@@ -232,6 +280,30 @@ class Faults(Run):
                 status, out, err = viewer.wait(60)
                 self.assertEqual((status, err), (0, ""))
                 self.assertRegex(out, r"\A%s\Z" % expected)  # the whole of it, in order
+
+    def test_refusing_an_image_costs_no_more_than_a_normal_start(self):
+        def cost(image):
+            """Seconds to the third frame, and the peak resident MiB then."""
+            start = time.time()
+            viewer = self.start({"image": image})
+            self.run_until_frames(viewer)
+            seconds = time.time() - start
+            with open("/proc/%d/status" % viewer.proc.pid) as f:
+                peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
+            viewer.escape()
+            self.assertEqual(viewer.wait(60)[0], 0)
+            return seconds, peak
+
+        normal = cost(SHIPPED_PNG)
+        for name in ("image BMP header claiming 16384x16384 in 12 KiB", "image PPM header claiming 16384x16384 in 12 KiB",
+                     "image TGA header claiming 16384x16384 in 16 KiB", "image TGA of 123 bytes claiming 34 million pixels",
+                     "image BMP rows top first, header claiming 16384x43000", "image PNG chunk claiming 2 GiB",
+                     "image GIF, 8x8 frame on a 16384x16384 screen", "image PNG of 16384x16384 at 16 bits a channel"):
+            with self.subTest(name):
+                seconds, peak = cost(CASES[name][0]["image"])
+                print("%s: %+.2f s, %+.1f MiB against the shipped image" % (name, seconds - normal[0], peak - normal[1]))
+                self.assertLess(seconds, normal[0] + 1)
+                self.assertLess(peak, normal[1] + 64)
 
     def test_every_format_shows_the_same_picture(self):
         frames = {}
