@@ -5,7 +5,10 @@ at a fixed clock, prints nothing and ends with 0 on Escape; the menu entry
 passes desktop-file-validate and names that command and an installed icon.
 
 Needs BUILD_DIR, the build tree to install from, besides the harness's
-variables.
+variables. The command also shows the scene in a directory it is given,
+and answers --help, --version and misuse without opening a window; the
+manual names the prefix installed into, and the software centres' metadata
+passes appstreamcli.
 """
 import os
 import shutil
@@ -17,9 +20,12 @@ import unittest
 import harness
 
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
+import make_test_png  # noqa: E402
 from make_icon import read_png  # noqa: E402
 
 BUILD_DIR = os.environ["BUILD_DIR"]
+with open(os.path.join(harness.SOURCE_DIR, "packaging", "changelog")) as f:
+    VERSION = f.readline().split("(")[1].split(")")[0]
 CLOCK = 1.0
 X = None
 
@@ -61,6 +67,61 @@ class Installed(unittest.TestCase):
         os.symlink(command, os.path.join(empty, "linked"))
         self.assertTrue(self.frame([os.path.join(empty, "linked")], "/") == reference, "through a link")
         self.assertEqual(os.listdir(empty), ["linked"], "the command wrote where it was started")
+
+    def test_command_shows_the_scene_in_a_directory_named(self):
+        # A scene of one's own: the installed one with a grey image.
+        own = harness.stage(image=make_test_png.png(4, 4, [[128] * 4] * 4, 8, 0))
+        self.addCleanup(shutil.rmtree, own)
+        reference = self.frame(None, own)
+        self.assertFalse(reference == self.frame(None, harness.stage()), "the scenes look alike")
+        command = os.path.join(self.prefix, "bin", "viewer")
+        self.assertTrue(self.frame([command, own], "/") == reference, "viewer DIR shows another frame")
+        relative = os.path.relpath(own, os.path.dirname(own))
+        self.assertTrue(self.frame([command, "--", relative], os.path.dirname(own)) == reference, "a relative DIR")
+
+    def test_command_answers_without_a_window(self):
+        command = os.path.join(self.prefix, "bin", "viewer")
+        data = os.path.join(self.prefix, "share", "viewer")
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+
+        def run(*args):
+            done = subprocess.run([command, *args], env=env, capture_output=True, text=True, timeout=30)
+            return done.returncode, done.stdout, done.stderr
+
+        status, out, err = run("--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith("Usage: viewer [DIR]\n"), out)
+        self.assertIn("cp -r %s ~/myscene\n  viewer ~/myscene\n" % data, out)
+        self.assertEqual(run("--version"), (0, "viewer %s\n" % VERSION, ""))
+        a_file = os.path.join(data, "test.png")
+        for args, line in ((["/nonexistent"], "/nonexistent does not exist"),
+                           ([a_file], "%s is not a directory" % a_file),
+                           (["--frobnicate"], "unknown option --frobnicate"),
+                           ([data, data], "one directory at most, not 2")):
+            with self.subTest(args):
+                status, out, err = run(*args)
+                self.assertEqual((status, out), (2, ""))
+                self.assertEqual(err.split("\n", 1), ["viewer: " + line, run("--help")[1]])
+
+    def test_manual_names_the_prefix_installed_into(self):
+        manual = os.path.join(self.prefix, "share", "man", "man1", "viewer.1.gz")
+        checked = subprocess.run(["man", "--warnings", "-l", manual], capture_output=True, text=True,
+                                 env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"))
+        self.assertEqual((checked.returncode, checked.stderr), (0, ""))
+        self.assertIn("viewer ~/myscene", checked.stdout)
+        self.assertIn(os.path.join(self.prefix, "share", "viewer"), checked.stdout.replace("\u2010\n", ""))
+        self.assertNotIn("/usr/local", checked.stdout)
+        whatis = subprocess.run(["lexgrog", manual], capture_output=True, text=True)
+        self.assertEqual(whatis.stdout, '%s: "viewer - draw ten textured, lit cubes and a circling light with OpenGL"\n'
+                         % manual)
+
+    def test_software_centre_metadata(self):
+        metainfo = os.path.join(self.prefix, "share", "metainfo", "org.example.viewer.metainfo.xml")
+        checked = subprocess.run(["appstreamcli", "validate", "--no-net", metainfo], capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        with open(metainfo) as f:
+            self.assertIn("<launchable type=\"desktop-id\">viewer.desktop</launchable>", f.read())
+        self.assertTrue(os.path.exists(os.path.join(self.prefix, "share", "applications", "viewer.desktop")))
 
     def test_menu_entry(self):
         entry = os.path.join(self.prefix, "share", "applications", "viewer.desktop")

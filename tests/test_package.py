@@ -2,7 +2,9 @@
 installs it with nothing but its own dependencies; the installed command,
 typed in an empty directory, and the menu entry's command each open the
 window silently, show the same frame as the build tree's program at a fixed
-clock and end with status 0 on Escape; purging it leaves none of its files.
+clock and end with status 0 on Escape; so does the command given a scene's
+directory, and it answers --help, --version and misuse without a window;
+purging it leaves none of its files.
 
 Run as root by scripts/test-package.sh, which passes DEB (the package),
 VIEWER (the build tree's program), SOURCE_DIR and FAKE_TIME_LIB. The trees
@@ -22,6 +24,9 @@ import tempfile
 import unittest
 
 import harness
+
+sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
+import make_test_png  # noqa: E402
 
 DEB = os.environ["DEB"]
 CHROOT_SH = os.path.join(harness.SOURCE_DIR, "scripts", "chroot.sh")
@@ -159,6 +164,19 @@ class Package(unittest.TestCase):
         menu = self.frame(menu_command, "/root")
         self.assertTrue(menu == reference, "the menu entry shows another frame")
         self.assertEqual(os.listdir(tree + "/home/empty"), [], "the command wrote where it was started")
+
+        # A scene of one's own, named on the command line; and the answers
+        # the command gives without a window.
+        harness.stage(os.path.join(self.kit, "own"), image=make_test_png.png(4, 4, [[128] * 4] * 4, 8, 0))
+        own = self.frame([KIT + "/viewer"], KIT + "/own")
+        self.assertFalse(own == reference, "the scenes look alike")
+        self.assertTrue(self.frame(["viewer", KIT + "/own"], "/home/empty") == own, "viewer DIR shows another frame")
+        for args, status, start in ((["--help"], 0, "Usage: viewer [DIR]\n"), (["--version"], 0, "viewer 1"),
+                                    (["/nonexistent"], 2, "viewer: /nonexistent does not exist\nUsage: "),
+                                    (["--frobnicate"], 2, "viewer: unknown option --frobnicate\nUsage: ")):
+            answer = self.run_in("viewer", *args, capture_output=True, text=True)
+            self.assertEqual(answer.returncode, status, args)
+            self.assertTrue((answer.stdout or answer.stderr).startswith(start), (args, answer.stdout, answer.stderr))
 
         self.apt_get(release, "purge", "viewer")
         left = [p for p in ours if os.path.lexists(tree + p)]

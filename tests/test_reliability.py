@@ -231,6 +231,7 @@ class Run(unittest.TestCase):
         # Libraries stay loaded under the leak checks: see keep_loaded.c.
         preload = [os.environ["SWAP_COUNT_LIB"]] + ([os.environ["KEEP_LOADED_LIB"]] if SANITIZED or wrapper else [])
         preload += [harness.FAKE_TIME_LIB] if fake_time is not None else []
+        preload += [os.environ["GLX_THROUGH_LIBGL_LIB"]] if "FAIL_GL_LOADER" in (env or {}) else []
         command = [*wrapper, os.path.realpath(VIEWER)]
         if nobody and os.geteuid() == 0:
             # Everything the unprivileged run needs is copied where it can read it.
@@ -318,12 +319,20 @@ class Faults(Run):
             self.assertTrue(frames[name] == frames["PNG"], "the %s image shows another picture" % name)
 
     def test_start_up_failures(self):
-        for name, kw, reason in (("no display", {"display": None}, "X11: The DISPLAY environment variable is missing"),
-                                 ("no 4.6 core context", {"gl_override": False}, "GLX: Failed to create context")):
+        def reason(text):
+            return r"\Aviewer: cannot [^\n]*: %s[^\n]*\n\Z" % re.escape(text)
+
+        # A failing GL loader has no reason of its own to give, and none is
+        # left over from the windowing library's start.
+        for name, kw, expected in (
+                ("no display", {"display": None}, reason("X11: The DISPLAY environment variable is missing")),
+                ("no 4.6 core context", {"gl_override": False}, reason("GLX: Failed to create context")),
+                ("GL loader failing", {"env": {"FAIL_GL_LOADER": "1"}},
+                 r"\Aviewer: cannot load the OpenGL 4\.6 entry points\n\Z")):
             with self.subTest(name):
                 status, out, err = self.start(**kw).wait(60)
                 self.assertEqual((status, out), (1, ""))
-                self.assertRegex(err, r"\Aviewer: cannot [^\n]*: %s[^\n]*\n\Z" % re.escape(reason))
+                self.assertRegex(err, expected)
 
     def test_x_server_going_away(self):
         with harness.Xvfb() as own:
