@@ -110,14 +110,16 @@ def pic_seeds(out_dir):
             f.write(data)
 
 
-def bmp(width, height, bits=24, pixels=b"", header=40):
+def bmp(width, height, bits=24, pixels=b"", header=40, palette=b""):
     """A BMP with an uncompressed header of `header` bytes (12 for OS/2's,
     40 for Windows'); a negative height stores the rows top first."""
+    pixels = palette + pixels
     if header == 12:
         info = struct.pack("<IHHHH", 12, width, height, 1, bits)
     else:
         info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(pixels), 2835, 2835, 0, 0)
-    return b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info)) + info + pixels
+    return (b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info) + len(palette)) + info
+            + pixels)
 
 
 def bmp_rgb(width, height, colour, top_first=False):
@@ -154,6 +156,10 @@ REGRESSIONS = {
     "tga-cut-after-4-of-16384-pixels": tga(128, 128, pixels=bytes(range(16))),
     "bmp-header-claims-16384x16384-in-12-kib": bmp(16384, 16384, 32, bytes(12 << 10)),
     "ppm-header-claims-16384x16384-in-12-kib": b"P6 16384 16384 255\n" + bytes(12 << 10),
+    # Four-bit indices up to 15 into a palette of two colours: the decoder
+    # would take the other colours from memory the file never filled.
+    "bmp-4-bit-indices-past-a-2-colour-palette": bmp(4, 2, 4, bytes((0x01, 0xEF, 0, 0, 0x10, 0x32, 0, 0)),
+                                                     palette=bytes((0, 0, 255, 0, 255, 0, 0, 0))),
     # Valid: a frame of 8x8 pixels on a larger screen.
     "gif-8x8-frame-on-1200x1000-screen": gif_screen(1200, 1000),
     "gif-8x8-frame-on-16384x16384-screen": gif_screen(16384, 16384),

@@ -273,10 +273,35 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
     } else if (head[0] == 'B' && head[1] == 'M') {
         // Rows are padded to four bytes, but the last one's padding may
         // be left out.
-        std::uint64_t bits = little16(head + (little32(head + 14) == 12 ? 24 : 28));
+        std::uint32_t header = little32(head + 14);
+        std::uint32_t pixelsAt = little32(head + 10);
+        std::uint64_t bits = little16(head + (header == 12 ? 24 : 28));
         std::uint64_t row = (std::uint64_t(width) * bits + 31) / 32 * 4;
-        least = little32(head + 10) + row * std::uint64_t(height - 1)
-            + (std::uint64_t(width) * bits + 7) / 8;
+        least = pixelsAt + row * std::uint64_t(height - 1) + (std::uint64_t(width) * bits + 7) / 8;
+        // The palette is what lies between the header and the pixels,
+        // counted as the decoder counts it. An index past its end has the
+        // decoder take a colour from memory the file never filled, so every
+        // index is looked at when the palette is shorter than they reach.
+        std::int64_t colours = header == 12 ? (std::int64_t(pixelsAt) - 38) / 3
+                                            : (std::int64_t(pixelsAt) - 14 - header) / 4;
+        if (bits <= 8 && colours < (1 << bits) && least <= fileSize) {
+            std::string rowBytes(row, '\0');
+            std::fseek(file, long(pixelsAt), SEEK_SET);
+            for (std::int64_t y = 0; y < height && image.failure.empty(); y++) {
+                if (std::fread(rowBytes.data(), 1, row, file) == 0)
+                    break;
+                for (std::int64_t x = 0; x < width; x++) {
+                    std::uint64_t bit = std::uint64_t(x) * bits;
+                    unsigned byte = static_cast<unsigned char>(rowBytes[bit / 8]);
+                    if (std::int64_t(byte >> (8 - bits - bit % 8) & ((1u << bits) - 1))
+                        >= colours) {
+                        image.failure = "its pixels name colours past the end of its palette of "
+                            + std::to_string(std::max<std::int64_t>(colours, 0));
+                        return image;
+                    }
+                }
+            }
+        }
     } else if (std::memcmp(head, "\x89PNG", 4) != 0 && std::memcmp(head, "GIF8", 4) != 0) {
         // TGA, the one format without a signature: its identification
         // field and colour map come first, then the pixels, each pixel

@@ -197,6 +197,12 @@ CASES = {
         CUT_SHORT % ("16384x16384", 3 * (1 << 28) + 19, 12307)),
     "image BMP cut in its last row": ({"image": convert("BMP3")[:-400]}, None, False, CUT_SHORT % ("256x256", 196662,
                                                                                                   196262)),
+    "image BMP whose indices pass its palette's end": (
+        {"image": regression("bmp-4-bit-indices-past-a-2-colour-palette")}, None, False,
+        r"failed to load test\.png: its pixels name colours past the end of its palette of 2\n"),
+    "image BMP of 16 colours": ({"image": convert("-colors", "16", "-type", "Palette", "BMP3")}, None, False,
+                                         ""),
+    "image BMP of 2 colours": ({"image": convert("-monochrome", "BMP3")}, None, False, ""),
     "image GIF cut short": ({"image": convert("gif")[:500]}, None, False, CUT % ""),
     "image GIF, 8x8 frame on a 1200x1000 screen": ({"image": regression("gif-8x8-frame-on-1200x1000-screen")}, None,
                                                    False, ""),
