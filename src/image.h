@@ -281,10 +281,11 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
         // The palette is what lies between the header and the pixels,
         // counted as the decoder counts it. An index past its end has the
         // decoder take a colour from memory the file never filled, so every
-        // index is looked at when the palette is shorter than they reach.
+        // index is looked at when the palette is shorter than they reach
+        // (the decoder takes palettes of 1, 4 and 8 bits only).
         std::int64_t colours = header == 12 ? (std::int64_t(pixelsAt) - 38) / 3
                                             : (std::int64_t(pixelsAt) - 14 - header) / 4;
-        if (bits <= 8 && colours < (1 << bits) && least <= fileSize) {
+        if ((bits == 1 || bits == 4 || bits == 8) && colours < (1 << bits) && least <= fileSize) {
             std::string rowBytes(row, '\0');
             std::fseek(file, long(pixelsAt), SEEK_SET);
             for (std::int64_t y = 0; y < height && image.failure.empty(); y++) {
