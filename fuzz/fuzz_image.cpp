@@ -64,3 +64,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     stbi_image_free(image.pixels);
     return 0;
 }
+
+#ifdef FUZZ_REPLAY
+// Without libFuzzer: each file named on the command line is one input, and a
+// failing one ends the run with the sanitizers' report or an abort.
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+int main(int argc, char** argv)
+{
+    LLVMFuzzerInitialize(&argc, &argv);
+    for (int i = 1; i < argc; i++) {
+        std::ifstream in(argv[i], std::ios::binary);
+        if (!in)
+            std::abort();
+        std::string data { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    }
+    std::cout << argc - 1 << " inputs replayed" << std::endl;
+    return 0;
+}
+#endif

@@ -16,10 +16,15 @@ import struct
 import subprocess
 import sys
 
-SOURCE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "test.png")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+import harness  # noqa: E402
+
+SOURCE = os.path.join(harness.SOURCE_DIR, "test.png")
 SIZE = "12x9!"  # odd sizes, so that rows need padding in every format that pads
 
 # file name: ImageMagick options before the output, output format
+# Half transparent, at one alpha level.
+ALPHA = ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel"]
 PNG = {
     "png-grey-%d.png" % d: ["-colorspace", "Gray", "-define", "png:color-type=0", "-define", "png:bit-depth=%d" % d]
     for d in (1, 2, 4, 8, 16)
@@ -31,13 +36,12 @@ PNG.update({
 PNG.update({
     "png-rgb-8.png": ["-define", "png:color-type=2", "-define", "png:bit-depth=8"],
     "png-rgb-16.png": ["-define", "png:color-type=2", "-define", "png:bit-depth=16"],
-    "png-grey-alpha-8.png": ["-colorspace", "Gray", "-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel",
-                             "-define", "png:color-type=4", "-define", "png:bit-depth=8"],
-    "png-grey-alpha-16.png": ["-colorspace", "Gray", "-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel",
-                              "-define", "png:color-type=4", "-define", "png:bit-depth=16"],
-    "png-rgba-8.png": ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel", "-define", "png:color-type=6",
-                       "-define", "png:bit-depth=8"],
-    "png-rgba-16.png": ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel", "-define", "png:color-type=6",
+    "png-grey-alpha-8.png": ["-colorspace", "Gray", *ALPHA, "-define", "png:color-type=4",
+                             "-define", "png:bit-depth=8"],
+    "png-grey-alpha-16.png": ["-colorspace", "Gray", *ALPHA, "-define", "png:color-type=4",
+                              "-define", "png:bit-depth=16"],
+    "png-rgba-8.png": [*ALPHA, "-define", "png:color-type=6", "-define", "png:bit-depth=8"],
+    "png-rgba-16.png": [*ALPHA, "-define", "png:color-type=6",
                         "-define", "png:bit-depth=16"],
     "png-palette-transparent.png": ["-transparent", "rgb(20,20,20)", "-colors", "16", "-define",
                                     "png:color-type=3"],
@@ -54,11 +58,11 @@ OTHERS = {
     "bmp-palette.bmp": ["-colors", "16", "-type", "Palette", "-compress", "None"],
     "bmp-mono.bmp": ["-monochrome"],
     "tga-24.tga": ["-alpha", "off", "-compress", "None"],
-    "tga-32-rle.tga": ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel", "-compress", "RLE"],
+    "tga-32-rle.tga": [*ALPHA, "-compress", "RLE"],
     "tga-grey.tga": ["-alpha", "off", "-type", "Grayscale", "-compress", "None"],
     "tga-palette-rle.tga": ["-colors", "16", "-type", "Palette", "-compress", "RLE"],
     "psd-rgb.psd": ["-alpha", "off", "-compress", "None"],
-    "psd-rgba-rle.psd": ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel", "-compress", "RLE"],
+    "psd-rgba-rle.psd": [*ALPHA, "-compress", "RLE"],
     "hdr.hdr": [],
     "pgm-8.pgm": ["-colorspace", "Gray", "-depth", "8"],
     "pgm-16.pgm": ["-colorspace", "Gray", "-depth", "16"],
@@ -82,17 +86,6 @@ def gif_animated(out_dir):
                     os.path.join(out_dir, "gif-animated.gif")], check=True)
 
 
-def pic(width, height, packets):
-    """A Softimage PIC: its header, the channel packets (chained, 8 bits,
-    encoding, channels) and then each row's data, packet by packet."""
-    header = struct.pack(">I", 0x5380F634) + struct.pack(">f", 3.71) + b"seed".ljust(80, b"\0") + b"PICT"
-    header += struct.pack(">HHfHH", width, height, 1.0, 3, 0)
-    descriptors = b"".join(struct.pack("BBBB", i + 1 < len(packets), 8, kind, mask)
-                           for i, (kind, mask, _) in enumerate(packets))
-    rows = b"".join(row(y) for y in range(height) for _, _, row in packets)
-    return header + descriptors + rows
-
-
 def pic_seeds(out_dir):
     width, height = 7, 5
     rgb = lambda y: bytes(c for x in range(width) for c in (x * 30, y * 50, 255 - x * 30))  # noqa: E731
@@ -102,36 +95,12 @@ def pic_seeds(out_dir):
     mixed = lambda y: (bytes((1,)) + bytes((10, 20, 30, 40, 50, 60))  # noqa: E731
                        + bytes((0x80 | 0,)) + struct.pack(">H", width - 2) + bytes((90, 100, 110)))
     seeds = {
-        "pic-rgb-alpha.pic": pic(width, height, [(0, 0xE0, rgb), (1, 0x10, alpha_runs)]),
-        "pic-mixed.pic": pic(width, height, [(2, 0xE0, mixed)]),
+        "pic-rgb-alpha.pic": harness.pic(width, height, [(0, 0xE0, rgb), (1, 0x10, alpha_runs)]),
+        "pic-mixed.pic": harness.pic(width, height, [(2, 0xE0, mixed)]),
     }
     for name, data in seeds.items():
         with open(os.path.join(out_dir, name), "wb") as f:
             f.write(data)
-
-
-def bmp(width, height, bits=24, pixels=b"", header=40, palette=b""):
-    """A BMP with an uncompressed header of `header` bytes (12 for OS/2's,
-    40 for Windows'); a negative height stores the rows top first."""
-    pixels = palette + pixels
-    if header == 12:
-        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
-    else:
-        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(pixels), 2835, 2835, 0, 0)
-    return (b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info) + len(palette)) + info
-            + pixels)
-
-
-def bmp_rgb(width, height, colour, top_first=False):
-    """A 24-bit BMP of colour(x, y) -> (r, g, b[, a]), y counted from the top."""
-    rows = [b"".join(bytes(colour(x, y)[2::-1]) for x in range(width)) for y in range(height)]
-    rows = [row + bytes(-len(row) % 4) for row in (rows if top_first else rows[::-1])]
-    return bmp(width, -height if top_first else height, 24, b"".join(rows))
-
-
-def tga(width, height, bits=32, image_type=2, pixels=b""):
-    """A TGA header of a picture without colour map, then `pixels`."""
-    return struct.pack("<BBBHHBHHHHBB", 0, 0, image_type, 0, 0, 0, 0, 0, width, height, bits, 8) + pixels
 
 
 def gif_screen(width, height):
@@ -144,22 +113,22 @@ def gif_screen(width, height):
 REGRESSIONS = {
     # Rows stored top first: a negative height, of which the decoder takes
     # the size.
-    "bmp-top-down-claims-11x41734": bmp(11, -41734, 24, bytes(67)),
-    "bmp-top-down-claims-16384x43000-without-pixels": bmp(16384, -43000, 24, bytes(64)),
+    "bmp-top-down-claims-11x41734": harness.bmp(11, -41734, 24, bytes(67)),
+    "bmp-top-down-claims-16384x43000-without-pixels": harness.bmp(16384, -43000, 24, bytes(64)),
     # No pixels at all.
     "pnm-p6-alone": b"P6",
     "pgm-0-rows": b"P5 1 0 255",
-    "bmp-os2-16384x0": bmp(16384, 0, 24, header=12),
+    "bmp-os2-16384x0": harness.bmp(16384, 0, 24, header=12),
     # Pixels cut off, or never there.
     "pgm-header-claims-256x256": b"P5 256 256 255\n",
-    "tga-header-alone": tga(128, 128),
-    "tga-cut-after-4-of-16384-pixels": tga(128, 128, pixels=bytes(range(16))),
-    "bmp-header-claims-16384x16384-in-12-kib": bmp(16384, 16384, 32, bytes(12 << 10)),
+    "tga-header-alone": harness.tga(128, 128),
+    "tga-cut-after-4-of-16384-pixels": harness.tga(128, 128, pixels=bytes(range(16))),
+    "bmp-header-claims-16384x16384-in-12-kib": harness.bmp(16384, 16384, 32, bytes(12 << 10)),
     "ppm-header-claims-16384x16384-in-12-kib": b"P6 16384 16384 255\n" + bytes(12 << 10),
     # Four-bit indices up to 15 into a palette of two colours: the decoder
     # would take the other colours from memory the file never filled.
-    "bmp-4-bit-indices-past-a-2-colour-palette": bmp(4, 2, 4, bytes((0x01, 0xEF, 0, 0, 0x10, 0x32, 0, 0)),
-                                                     palette=bytes((0, 0, 255, 0, 255, 0, 0, 0))),
+    "bmp-4-bit-indices-past-a-2-colour-palette": harness.bmp(
+        4, 2, 4, bytes((0x01, 0xEF, 0, 0, 0x10, 0x32, 0, 0)), palette=bytes((0, 0, 255, 0, 255, 0, 0, 0))),
     # Valid: a frame of 8x8 pixels on a larger screen.
     "gif-8x8-frame-on-1200x1000-screen": gif_screen(1200, 1000),
     "gif-8x8-frame-on-16384x16384-screen": gif_screen(16384, 16384),

@@ -1,23 +1,31 @@
-"""Drives the built viewer on a private X server for the end-to-end tests.
+"""What the tests, the benchmark and the generators share: the viewer's runs
+on a private X server, the staging of its working directory, and the image
+files they read and write. Every other Python file imports it one way:
+`import harness` (from tools/ and fuzz/, with tests/ put on the path).
 
 The tests get their paths from the environment CTest sets: VIEWER (the
-binary), SOURCE_DIR (the repository, for the shader files and test.png),
-FAKE_TIME_LIB (a preload that fixes the clock) and WM_CLOSE (sends a window
-manager's close request). VIEWER_GL_DRIVER picks the GL the viewer gets:
-llvmpipe (the default), raised to 4.6 by Mesa's override, or zink on the
-lavapipe Vulkan rasteriser, a genuine 4.6 core profile with no override.
+binary), SOURCE_DIR (the repository), PRELOAD_LIB (tests/preload.c, which
+fixes the clock, counts frames and more, each part by its own variable) and
+WM_CLOSE (sends a window manager's close request). VIEWER_GL_DRIVER picks the
+GL the viewer gets: llvmpipe (the default), raised to 4.6 by Mesa's
+override, or zink on the lavapipe Vulkan rasteriser, a genuine 4.6 core
+profile with no override.
 """
 import atexit
 import os
 import shutil
 import signal
+import struct
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
+import zlib
 
+SOURCE_DIR = os.environ.get("SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 VIEWER = os.environ.get("VIEWER", "build/viewer")
-SOURCE_DIR = os.environ.get("SOURCE_DIR", ".")
-FAKE_TIME_LIB = os.environ.get("FAKE_TIME_LIB", "")
+PRELOAD_LIB = os.environ.get("PRELOAD_LIB", "")
 WM_CLOSE = os.environ.get("WM_CLOSE", "")
 
 GL_OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": "460"}
@@ -27,10 +35,12 @@ GL_OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": 
 ZINK = {"LIBGL_ALWAYS_SOFTWARE": "1", "GALLIUM_DRIVER": "zink", "MESA_LOADER_DRIVER_OVERRIDE": "zink"}
 DRIVERS = {"llvmpipe": GL_OVERRIDE, "zink": ZINK}
 DRIVER = os.environ.get("VIEWER_GL_DRIVER", "llvmpipe")
+# CTest's code for a test that could not run.
+SKIPPED = 77
 
 
 class Xvfb:
-    """A private 1280x720x24 X server on a free display, for one test."""
+    """A private 1280x720x24 X server on a free display."""
 
     def __init__(self):
         read_fd, write_fd = os.pipe()
@@ -90,52 +100,92 @@ def stage(directory=None, vertex=None, fragment=None, image=None):
     return directory
 
 
-class Viewer:
-    """One run of the viewer, its standard output and error kept in files."""
+def read(path):
+    """A file of the repository, as bytes."""
+    with open(os.path.join(SOURCE_DIR, path), "rb") as f:
+        return f.read()
 
-    def __init__(self, display, cwd, fake_time=None, gl_override=True, extra_env=None, command=None,
-                 driver=None):
+
+class Viewer:
+    """One run of the viewer (or of `command`), its standard output and error
+    kept in files and its events in a frames file written by the preload."""
+
+    def __init__(self, display, cwd, fake_time=None, gl_override=True, env=None, command=None, driver=None,
+                 preload=True, frames_file=None):
         """gl_override=False gives the viewer a GL without 4.6: llvmpipe as
-        it is, whatever the driver."""
-        env = dict(os.environ)
-        for key in list(GL_OVERRIDE) + list(ZINK):
-            env.pop(key, None)
+        it is, whatever the driver. env is added last; its LD_PRELOAD goes
+        after the preload library."""
+        env = dict(env or {})
+        self.env = dict(os.environ)
+        for key in list(GL_OVERRIDE) + list(ZINK) + ["LD_PRELOAD"]:
+            self.env.pop(key, None)
         if display is None:
-            env.pop("DISPLAY", None)
+            self.env.pop("DISPLAY", None)
         else:
-            env["DISPLAY"] = display
+            self.env["DISPLAY"] = display
         if gl_override:
-            env.update(DRIVERS[driver or DRIVER])
-        if "XDG_RUNTIME_DIR" not in env:
-            # Under zink, Mesa's Vulkan side looks for a Wayland socket there
-            # and libwayland prints an error when the variable is unset, as it
-            # never is in a desktop session.
-            env["XDG_RUNTIME_DIR"] = runtime_dir()
+            self.env.update(DRIVERS[driver or DRIVER])
+        # Under zink, Mesa's Vulkan side looks for a Wayland socket there, and
+        # libwayland prints an error when the variable is unset, as it never
+        # is in a desktop session.
+        self.env.setdefault("XDG_RUNTIME_DIR", runtime_dir())
         if fake_time is not None:
-            env["LD_PRELOAD"] = FAKE_TIME_LIB
-            env["FAKE_GLFW_TIME"] = repr(float(fake_time))
-        env.update(extra_env or {})
-        self.display = display
-        self.env = env
+            self.env["FAKE_GLFW_TIME"] = repr(float(fake_time))
+        if frames_file is None:
+            handle, frames_file = tempfile.mkstemp(prefix="viewer-frames-")
+            os.close(handle)
+            os.chmod(frames_file, 0o666)
+        self.frames_file = frames_file
+        self.env["VIEWER_FRAMES_FILE"] = self.frames_file
+        preloads = ([preload if isinstance(preload, str) else PRELOAD_LIB] if preload else [])
+        preloads += [env.pop("LD_PRELOAD")] if "LD_PRELOAD" in env else []
+        if preloads:
+            self.env["LD_PRELOAD"] = ":".join(preloads)
+        self.env.update(env)
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(command or [os.path.abspath(VIEWER)], cwd=cwd, env=env,
+        self.started = time.monotonic_ns()
+        self.proc = subprocess.Popen(command or [os.path.abspath(VIEWER)], cwd=cwd, env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err)
         self.window = None
 
-    def _x(self, *args, **kw):
+    def x(self, *args, **kw):
+        """Runs an X client on the viewer's display."""
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True, **kw)
 
-    def wait_window(self, timeout=30):
+    def events(self):
+        """The preload's (event, monotonic ns, CPU ns) lines so far."""
+        with open(self.frames_file) as f:
+            return [(e, int(t), int(c)) for e, t, c in (line.split() for line in f if line.endswith("\n"))]
+
+    def frames(self):
+        return sum(1 for event in self.events() if event[0] == "frame")
+
+    def wait_frames(self, count, timeout=60):
+        """Waits until `count` frames in all have been presented."""
+        deadline = time.time() + timeout
+        while self.frames() < count:
+            if self.proc.poll() is not None:
+                raise AssertionError("the viewer exited with %s:\n%s" % (self.proc.returncode, self.stderr()))
+            if time.time() > deadline:
+                raise AssertionError("%d frames presented, not %d, within %s s" % (self.frames(), count, timeout))
+            time.sleep(0.05)
+
+    def more_frames(self, count=3, timeout=60):
+        """Waits until `count` more frames are presented."""
+        self.wait_frames(self.frames() + count, timeout)
+
+    def wait_window(self, timeout=60):
         """Waits until the viewer's window is mapped; returns its id."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            found = self._x("xdotool", "search", "--onlyvisible", "--name", "^title$").stdout.split()
+            found = self.x("xdotool", "search", "--onlyvisible", "--name", "^title$").stdout.split()
             if found:
                 self.window = found[0]
                 return self.window
             if self.proc.poll() is not None:
-                raise AssertionError("viewer exited with %s before its window showed" % self.proc.returncode)
+                raise AssertionError("viewer exited with %s before its window showed:\n%s"
+                                     % (self.proc.returncode, self.stderr()))
             time.sleep(0.1)
         raise AssertionError("the viewer's window did not appear")
 
@@ -145,20 +195,27 @@ class Viewer:
                              capture_output=True, check=True).stdout
         return parse_ppm(ppm)
 
-    def settle(self, seconds=2.0):
-        """Gives the viewer time to present a few frames."""
-        time.sleep(seconds)
+    def steady(self):
+        """The first complete frame: with a fixed clock, one that stops changing."""
+        previous, deadline = None, time.time() + 60
+        while time.time() < deadline:
+            grab = self.grab()
+            if grab[2].strip(b"\0") and grab == previous:
+                return grab
+            previous = grab
+            self.more_frames(2)
+        raise AssertionError("no steady picture within 60 s")
 
     def escape(self):
         # Held over a few frames: the viewer polls the key state once a frame,
         # so a press and release between two polls would go unseen.
-        self._x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape",
-                "sleep", "0.3", "keyup", "Escape", check=True)
+        self.x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape", "sleep", "0.3", "keyup",
+               "Escape", check=True)
 
     def close(self):
-        self._x(WM_CLOSE, self.window, check=True)
+        self.x(WM_CLOSE, self.window, check=True)
 
-    def wait(self, timeout=20):
+    def wait(self, timeout=60):
         """Waits for the exit; returns (status, stdout, stderr)."""
         try:
             status = self.proc.wait(timeout)
@@ -178,26 +235,57 @@ class Viewer:
         f.seek(0)
         return f.read().decode(errors="replace")
 
-    def __del__(self):
-        self.out.close()
-        self.err.close()
-
     def kill(self):
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
 
+    def dispose(self):
+        """Kills the run if it still goes, and removes what it left."""
+        self.kill()
+        self.out.close()
+        self.err.close()
+        if os.path.exists(self.frames_file):
+            os.remove(self.frames_file)
 
-def steady(viewer):
-    """The first complete frame: with a fixed clock, one that stops changing."""
-    previous, deadline = None, time.time() + 60
-    while time.time() < deadline:
-        grab = viewer.grab()
-        if grab[2].strip(b"\0") and grab == previous:
-            return grab
-        previous = grab
-        time.sleep(0.2)
-    raise AssertionError("no steady picture within 60 s")
+
+class TestCase(unittest.TestCase):
+    """A test case with a private X server of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Xvfb()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def viewer(self, cwd=None, display=True, **kw):
+        """Starts the viewer in cwd (default: a staging of the shipped files),
+        ended when the test ends."""
+        if cwd is None:
+            cwd = stage()
+            self.addCleanup(shutil.rmtree, cwd, True)
+        viewer = Viewer(self.server.display if display is True else display, cwd, **kw)
+        self.addCleanup(viewer.dispose)
+        return viewer
+
+    def picture(self, cwd=None, out="", **kw):
+        """A steady frame of a run that prints `out`, ends on Escape with
+        status 0 and writes nothing on standard error."""
+        viewer = self.viewer(cwd, **kw)
+        viewer.wait_window()
+        frame = viewer.steady()
+        viewer.escape()
+        self.assertEqual(viewer.wait(), (0, out, ""), kw.get("command"))
+        return frame
+
+
+def main(argv=None):
+    """Runs the module's tests; a run in which any test was skipped ends with
+    SKIPPED, so that CTest reports it as not run."""
+    result = unittest.main(argv=argv, verbosity=2, exit=False).result
+    sys.exit(1 if not result.wasSuccessful() else SKIPPED if result.skipped else 0)
 
 
 def parse_ppm(data):
@@ -222,8 +310,145 @@ def parse_ppm(data):
     return width, height, pixels
 
 
-def pixel(frame, x, y):
-    """The (r, g, b) at column x and row y, rows counted from the top."""
+def pixel_at(frame, x, y):
+    """The (r, g, b) at column x and row y of a frame, rows from the top."""
     width, _, pixels = frame
     i = (y * width + x) * 3
     return tuple(pixels[i:i + 3])
+
+
+# The viewer's surface image, test.png: a 256x256 8-bit RGBA picture whose
+# four quadrants have different colours (top left red, top right green,
+# bottom left blue, bottom right yellow), with a white arrow pointing up, so
+# that a flipped or mirrored face shows at a glance.
+SIZE = 256
+QUADRANTS = {  # (top, left) -> colour
+    (True, True): (220, 40, 40),
+    (True, False): (40, 200, 60),
+    (False, True): (50, 80, 230),
+    (False, False): (235, 210, 40),
+}
+
+
+def pixel(x, y):
+    """Colour of test.png's pixel x columns from the left, y rows from the top."""
+    # Arrow: a triangle head over a shaft, centred, pointing at the top edge.
+    cx = SIZE // 2
+    in_head = 40 <= y < 110 and abs(x - cx) <= (y - 40) * 0.8
+    in_shaft = 110 <= y < 216 and abs(x - cx) <= 14
+    if in_head or in_shaft:
+        return (255, 255, 255, 255)
+    # A dark frame one texel wide keeps each face's edges visible.
+    if x in (0, SIZE - 1) or y in (0, SIZE - 1):
+        return (20, 20, 20, 255)
+    return QUADRANTS[(y < SIZE // 2, x < SIZE // 2)] + (255,)
+
+
+def png(width, height, rows, depth=8, colour_type=6):
+    """A PNG of the given rows of channel bytes (RGBA 8-bit by default); the
+    same bytes on every run."""
+    def chunk(kind, body):
+        crc = zlib.crc32(kind + body) & 0xFFFFFFFF
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
+
+    raw = b"".join(b"\0" + bytes(row) for row in rows)
+    header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG
+    without interlacing, as png() writes them."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", "%s: not a PNG" % path
+    pos, idat = 8, b""
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            assert depth == 8 and colour in (2, 6) and interlace == 0, "%s: not 8-bit RGB(A)" % path
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    channels = 4 if colour == 6 else 3
+    stride = width * channels
+    raw = zlib.decompress(idat)
+    rows, previous = [], bytearray(stride)
+    for y in range(height):
+        kind, row = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = row[i - channels] if i >= channels else 0
+            up, corner = previous[i], previous[i - channels] if i >= channels else 0
+            if kind == 1:
+                row[i] = (row[i] + left) & 255
+            elif kind == 2:
+                row[i] = (row[i] + up) & 255
+            elif kind == 3:
+                row[i] = (row[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+        rows.append([tuple(row[x * channels:(x + 1) * channels]) + ((255,) if channels == 3 else ())
+                     for x in range(width)])
+        previous = row
+    return width, height, rows
+
+
+def bmp(width, height, bits=24, pixels=b"", header=40, palette=b""):
+    """A BMP with an uncompressed header of `header` bytes (12 for OS/2's,
+    40 for Windows'); a negative height stores the rows top first."""
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(pixels), 2835, 2835, 0, 0)
+    at = 14 + len(info) + len(palette)
+    return b"BM" + struct.pack("<IHHI", at + len(pixels), 0, 0, at) + info + palette + pixels
+
+
+def bmp_rgb(width, height, colour, top_first=False):
+    """A 24-bit BMP of colour(x, y) -> (r, g, b[, a]), y counted from the top."""
+    rows = [b"".join(bytes(colour(x, y)[2::-1]) for x in range(width)) for y in range(height)]
+    rows = [row + bytes(-len(row) % 4) for row in (rows if top_first else rows[::-1])]
+    return bmp(width, -height if top_first else height, 24, b"".join(rows))
+
+
+def tga(width, height, bits=32, image_type=2, pixels=b""):
+    """A TGA header of a picture without colour map, then `pixels`."""
+    return struct.pack("<BBBHHBHHHHBB", 0, 0, image_type, 0, 0, 0, 0, 0, width, height, bits, 8) + pixels
+
+
+def tga_rle(width, height, texel):
+    """A run-length TGA of 32-bit pixels texel(x, y) -> (r, g, b, a), stored
+    bottom row first as the format's default origin says."""
+    data = bytearray(tga(width, height, 32, 10))
+    for y in reversed(range(height)):
+        x = 0
+        while x < width:
+            run = 1
+            while x + run < width and run < 128 and texel(x + run, y) == texel(x, y):
+                run += 1
+            r, g, b, a = texel(x, y)
+            data += bytes((0x80 | (run - 1), b, g, r, a))
+            x += run
+    return bytes(data)
+
+
+def pic(width, height, packets):
+    """A Softimage PIC: its header, the channel packets (chained, 8 bits,
+    encoding, channels) and then each row's data, packet by packet."""
+    header = struct.pack(">I", 0x5380F634) + struct.pack(">f", 3.71) + b"seed".ljust(80, b"\0") + b"PICT"
+    header += struct.pack(">HHfHH", width, height, 1.0, 3, 0)
+    descriptors = b"".join(struct.pack("BBBB", i + 1 < len(packets), 8, kind, mask)
+                           for i, (kind, mask, _) in enumerate(packets))
+    rows = b"".join(row(y) for y in range(height) for _, _, row in packets)
+    return header + descriptors + rows
+
+
+def convert(source, *options):
+    """An image converted by ImageMagick; the last option names the format."""
+    return subprocess.run(["convert", source, *options[:-1], options[-1] + ":-"], capture_output=True,
+                          check=True).stdout

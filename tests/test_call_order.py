@@ -152,37 +152,23 @@ def same(actual, expected):
         for a, b in zip(NUMBER.findall(actual), NUMBER.findall(expected)))
 
 
-
-def traced_run(display, gl_override=True):
-    """Runs the viewer under the tracer; returns (exit status, calls)."""
-    trace = os.path.join(tempfile.mkdtemp(prefix="viewer-trace-"), "run.trace")
-    # See glx_through_libgl.c: first, so that GLFW's dlopen meets it before the wrapper's.
-    preload = [os.environ["GLX_THROUGH_LIBGL_LIB"], WRAPPER, harness.FAKE_TIME_LIB]
-    env = {"LD_PRELOAD": ":".join(preload), "TRACE_FILE": trace}
-    viewer = harness.Viewer(display, harness.stage(), fake_time=CLOCK, gl_override=gl_override,
-                            extra_env=env)
-    try:
+@unittest.skipIf(WRAPPER is None, "apitrace's GLX wrapper is not installed")
+class CallOrder(harness.TestCase):
+    def traced_run(self, gl_override=True):
+        """Runs the viewer under the tracer; returns (exit status, calls)."""
+        trace = os.path.join(tempfile.mkdtemp(prefix="viewer-trace-"), "run.trace")
+        # The preload comes first, so that GLFW's dlopen of GLX meets it
+        # before the wrapper's.
+        env = {"LD_PRELOAD": WRAPPER, "TRACE_FILE": trace, "VIEWER_GLX_THROUGH_LIBGL": "1"}
+        viewer = self.viewer(fake_time=CLOCK, gl_override=gl_override, env=env)
         if gl_override:
             viewer.wait_window()
-            viewer.settle(1.5)
+            viewer.wait_frames(3)
             viewer.escape()
         status = viewer.wait()[0]
-    finally:
-        viewer.kill()
-    dump = subprocess.run(["apitrace", "dump", "--verbose", "--color=never", "--multiline=no",
-                           "--call-nos=no", trace], capture_output=True, text=True, check=True).stdout
-    return status, normalise(dump)
-
-
-@unittest.skipIf(WRAPPER is None, "apitrace's GLX wrapper is not installed")
-class CallOrder(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = harness.Xvfb()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+        dump = subprocess.run(["apitrace", "dump", "--verbose", "--color=never", "--multiline=no",
+                               "--call-nos=no", trace], capture_output=True, text=True, check=True).stdout
+        return status, normalise(dump)
 
     def assertCalls(self, actual, expected, what):
         for i, (a, e) in enumerate(zip(actual, expected)):
@@ -192,7 +178,7 @@ class CallOrder(unittest.TestCase):
                                                                  or expected[len(actual):]))
 
     def test_startup_frames_and_shutdown(self):
-        status, calls = traced_run(self.server.display)
+        status, calls = self.traced_run()
         self.assertEqual(status, 0)
         # One context, asked for 4.6 core and nothing else.
         self.assertEqual([c for c in calls if c.startswith("glXCreateContext")], [CONTEXT])
@@ -207,8 +193,7 @@ class CallOrder(unittest.TestCase):
 
         segments = "\n".join(calls[first:]).split("\nglXSwapBuffers\n")
         *frames, last = segments
-        with open(os.path.join(harness.SOURCE_DIR, "test.png"), "rb") as f:
-            width, height = struct.unpack(">II", f.read(24)[16:24])
+        width, height = struct.unpack(">II", harness.read("test.png")[16:24])
         startup = STARTUP.format(w=width, h=height, bytes=width * height * 4).splitlines()
         self.assertGreaterEqual(len(frames), 3, "too few frames presented")
         self.assertCalls(frames[0].splitlines()[:len(startup)], startup, "start-up")
@@ -219,7 +204,7 @@ class CallOrder(unittest.TestCase):
         self.assertEqual(last.splitlines(), SHUTDOWN)
 
     def test_no_gl_call_without_a_context(self):
-        status, calls = traced_run(self.server.display, gl_override=False)
+        status, calls = self.traced_run(gl_override=False)
         self.assertEqual(status, 1)
         self.assertIn(CONTEXT + " = NULL", calls)
         self.assertEqual([c for c in calls if not c.startswith("glX")], [])
@@ -227,4 +212,4 @@ class CallOrder(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()

@@ -13,33 +13,17 @@ passes appstreamcli.
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
-import unittest
 
 import harness
-
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
-import make_test_png  # noqa: E402
-from make_icon import read_png  # noqa: E402
 
 BUILD_DIR = os.environ["BUILD_DIR"]
 with open(os.path.join(harness.SOURCE_DIR, "packaging", "changelog")) as f:
     VERSION = f.readline().split("(")[1].split(")")[0]
 CLOCK = 1.0
-X = None
 
 
-def setUpModule():
-    global X
-    X = harness.Xvfb()
-
-
-def tearDownModule():
-    X.stop()
-
-
-class Installed(unittest.TestCase):
+class Installed(harness.TestCase):
     def setUp(self):
         self.prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
         self.addCleanup(shutil.rmtree, self.prefix, ignore_errors=True)
@@ -47,15 +31,7 @@ class Installed(unittest.TestCase):
                        stdout=subprocess.DEVNULL)
 
     def frame(self, command, cwd):
-        viewer = harness.Viewer(X.display, cwd, fake_time=CLOCK, command=command)
-        try:
-            viewer.wait_window()
-            frame = harness.steady(viewer)
-            viewer.escape()
-            self.assertEqual(viewer.wait(), (0, "", ""), command)
-        finally:
-            viewer.kill()
-        return frame
+        return self.picture(cwd, fake_time=CLOCK, command=command)
 
     def test_command_shows_the_build_trees_frame_from_anywhere(self):
         reference = self.frame(None, harness.stage())
@@ -70,7 +46,7 @@ class Installed(unittest.TestCase):
 
     def test_command_shows_the_scene_in_a_directory_named(self):
         # A scene of one's own: the installed one with a grey image.
-        own = harness.stage(image=make_test_png.png(4, 4, [[128] * 4] * 4, 8, 0))
+        own = harness.stage(image=harness.png(4, 4, [[128] * 4] * 4, 8, 0))
         self.addCleanup(shutil.rmtree, own)
         reference = self.frame(None, own)
         self.assertFalse(reference == self.frame(None, harness.stage()), "the scenes look alike")
@@ -133,7 +109,7 @@ class Installed(unittest.TestCase):
         for size in (48, 128):
             icon = os.path.join(self.prefix, "share", "icons", "hicolor", "%dx%d" % (size, size), "apps",
                                 fields["Icon"] + ".png")
-            width, height, rows = read_png(icon)
+            width, height, rows = harness.read_png(icon)
             self.assertEqual((width, height), (size, size), icon)
             # A picture of test.png on a cube: its four colours and the white
             # arrow, at one brightness or another, on a clear background.
@@ -146,5 +122,6 @@ class Installed(unittest.TestCase):
                         seen.add("".join(n for n, c in zip("rgb", (r, g, b)) if c >= 0.6 * top))
             self.assertLessEqual({"r", "g", "b", "rg", "rgb"}, seen, icon)
 
+
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()

@@ -2,34 +2,22 @@
 frames, the two ways to end it, a shrunk window, and shader failures that do
 not stop it. The start-up failures that must end it are in the fault table
 (test_reliability.py)."""
-import unittest
-
 import harness
 
 SEPARATOR = " -- " + "-" * 51 + " -- "
 
 
-def setUpModule():
-    global server
-    server = harness.Xvfb()
-
-
-def tearDownModule():
-    server.stop()
-
-
-class Running(unittest.TestCase):
+class Running(harness.TestCase):
     def start(self, fake_time=None, **files):
-        viewer = harness.Viewer(server.display, harness.stage(**files), fake_time=fake_time)
-        self.addCleanup(viewer.kill)
+        viewer = self.viewer(harness.stage(**files), fake_time=fake_time)
         viewer.wait_window()
+        viewer.wait_frames(3)
         return viewer
 
     def test_silent_run_presents_frames_until_escape(self):
         viewer = self.start()
-        viewer.settle(1.0)
         first = viewer.grab()
-        viewer.settle(1.0)
+        viewer.more_frames(30)
         second = viewer.grab()
         self.assertEqual(first[:2], (1280, 720))
         # The light circles with the clock, so a later frame differs.
@@ -41,11 +29,9 @@ class Running(unittest.TestCase):
         # Nothing follows the window's size: shrunk, it shows the lower-left
         # part of the same 1280x720 picture, cut at the top and the right.
         viewer = self.start(fake_time=2.0)
-        viewer.settle(1.0)
-        whole = viewer.grab()
-        viewer._x("xdotool", "windowsize", "--sync", viewer.window, "960", "540", check=True)
-        viewer.settle(1.0)
-        part = viewer.grab()
+        whole = viewer.steady()
+        viewer.x("xdotool", "windowsize", "--sync", viewer.window, "960", "540", check=True)
+        part = viewer.steady()
         self.assertEqual(part[:2], (960, 540))
         # Within a few levels: the rasteriser's tiles fall differently on a
         # framebuffer of another height.
@@ -58,14 +44,12 @@ class Running(unittest.TestCase):
 
     def test_close_request_ends_the_run(self):
         viewer = self.start()
-        viewer.settle(0.5)
         viewer.close()
         self.assertEqual(viewer.wait(), (0, "", ""))
 
     def test_shader_failure_is_reported_at_once_and_the_loop_goes_on(self):
         viewer = self.start(fragment=False)
-        viewer.settle(1.0)
-        self.assertIsNone(viewer.proc.poll(), "the viewer stopped after a shader failure")
+        viewer.more_frames(10)
         # SIGKILL flushes nothing: whatever is on standard output by now was
         # flushed when it was printed.
         viewer.kill()
@@ -76,4 +60,4 @@ class Running(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()

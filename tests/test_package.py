@@ -7,7 +7,7 @@ directory, and it answers --help, --version and misuse without a window;
 purging it leaves none of its files.
 
 Run as root by scripts/test-package.sh, which passes DEB (the package),
-VIEWER (the build tree's program), SOURCE_DIR and FAKE_TIME_LIB. The trees
+VIEWER (the build tree's program), SOURCE_DIR and PRELOAD_LIB. The trees
 are throwaway copies of the cached pristine ones (scripts/chroot.sh); only
 the viewer runs in them, on a private Xvfb of the host reached through its
 socket.
@@ -21,28 +21,14 @@ import signal
 import subprocess
 import sys
 import tempfile
-import unittest
 
 import harness
-
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
-import make_test_png  # noqa: E402
 
 DEB = os.environ["DEB"]
 CHROOT_SH = os.path.join(harness.SOURCE_DIR, "scripts", "chroot.sh")
 RELEASES = [a for a in sys.argv[1:] if not a.startswith("-")] or ["bookworm", "trixie"]
 CLOCK = 1.0  # the light stands in front of and to the right of the middle cube
-KIT = "/opt/viewer-test"  # where the reference program and the clock preload appear in a tree
-X = None
-
-
-def setUpModule():
-    global X
-    X = harness.Xvfb()
-
-
-def tearDownModule():
-    X.stop()
+KIT = "/opt/viewer-test"  # where the reference program and the preload appear in a tree
 
 
 def shell(function, *args):
@@ -55,7 +41,7 @@ def mounts():
                           check=True).stdout.split("\n")
 
 
-class Package(unittest.TestCase):
+class Package(harness.TestCase):
     def setUp(self):
         cache = subprocess.run(shell("chroot_cache"), capture_output=True, text=True, check=True).stdout.strip()
         self.before = mounts()
@@ -71,7 +57,7 @@ class Package(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.kit, ignore_errors=True)
         harness.stage(os.path.join(self.kit, "root"))
         shutil.copy(harness.VIEWER, os.path.join(self.kit, "viewer"))
-        shutil.copy(harness.FAKE_TIME_LIB, os.path.join(self.kit, "fake_time.so"))
+        shutil.copy(harness.PRELOAD_LIB, os.path.join(self.kit, "preload.so"))
         shutil.copy(DEB, os.path.join(self.kit, "viewer.deb"))
 
     def tearDown(self):
@@ -106,18 +92,20 @@ class Package(unittest.TestCase):
         # A desktop session has XDG_RUNTIME_DIR; without it GLFW 3.4 (Debian
         # 13), looking for a Wayland compositor first, has libwayland print
         # a complaint.
-        env = ["env", "-C", cwd, "DISPLAY=" + X.display, "XDG_RUNTIME_DIR=/run/user/0",
+        env = ["env", "-C", cwd, "DISPLAY=" + self.server.display, "XDG_RUNTIME_DIR=/run/user/0",
                "MESA_GL_VERSION_OVERRIDE=4.6", "MESA_GLSL_VERSION_OVERRIDE=460",
-               "LD_PRELOAD=%s/fake_time.so" % KIT, "FAKE_GLFW_TIME=%r" % CLOCK]
+               "LD_PRELOAD=%s/preload.so" % KIT, "FAKE_GLFW_TIME=%r" % CLOCK, "VIEWER_FRAMES_FILE=%s/frames" % KIT]
         binds = ["/tmp/.X11-unix:/tmp/.X11-unix", "%s:%s" % (self.kit, KIT)]
+        frames = os.path.join(self.kit, "frames")
+        open(frames, "w").close()
         # A session of its own, so that a failed run can be ended whole:
         # chroot_run turns SIGTERM into the end of its namespace.
-        viewer = harness.Viewer(X.display, None, gl_override=False,
+        viewer = harness.Viewer(self.server.display, None, gl_override=False, preload=False, frames_file=frames,
                                 command=["setsid"] + self.in_tree(env + list(command), binds))
         try:
             try:
                 viewer.wait_window()
-                frame = harness.steady(viewer)
+                frame = viewer.steady()
             except AssertionError as e:
                 raise AssertionError("%s: %s\n%s%s" % (command, e, viewer.stdout(), viewer.stderr()))
             viewer.escape()
@@ -128,6 +116,7 @@ class Package(unittest.TestCase):
             except ProcessLookupError:
                 pass
             viewer.proc.wait(20)
+            viewer.dispose()
         return frame
 
     def check(self, release):
@@ -167,7 +156,7 @@ class Package(unittest.TestCase):
 
         # A scene of one's own, named on the command line; and the answers
         # the command gives without a window.
-        harness.stage(os.path.join(self.kit, "own"), image=make_test_png.png(4, 4, [[128] * 4] * 4, 8, 0))
+        harness.stage(os.path.join(self.kit, "own"), image=harness.png(4, 4, [[128] * 4] * 4, 8, 0))
         own = self.frame([KIT + "/viewer"], KIT + "/own")
         self.assertFalse(own == reference, "the scenes look alike")
         self.assertTrue(self.frame(["viewer", KIT + "/own"], "/home/empty") == own, "viewer DIR shows another frame")
@@ -183,16 +172,11 @@ class Package(unittest.TestCase):
         left += [f for f in os.listdir(tree + "/var/lib/dpkg/info") if f.startswith("viewer.")]
         self.assertEqual(left, [], "left behind by the purge")
 
-    def test_bookworm(self):
-        if "bookworm" not in RELEASES:
-            self.skipTest("not asked for")
-        self.check("bookworm")
 
-    def test_trixie(self):
-        if "trixie" not in RELEASES:
-            self.skipTest("not asked for")
-        self.check("trixie")
+# One test for each release asked for.
+for name in RELEASES:
+    setattr(Package, "test_" + name, lambda self, release=name: self.check(release))
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    harness.main(sys.argv[:1])

@@ -12,12 +12,10 @@ import pwd
 import re
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import time
-import unittest
 import xml.etree.ElementTree as ET
 
 import harness
@@ -43,54 +41,33 @@ EMPTY = r"failed to load test\.png: its header gives an empty picture, %s pixels
 CUT = r"failed to load test\.png: the file ends before its pixels do%s\n"
 CUT_SHORT = CUT % r": %s pixels take %d bytes, and it holds %d"
 DECODER = r"failed to load test\.png: the decoder says: %s\n"
-OUT_OF_PROPORTION = r"failed to load test\.png: decoding it would take a block of %d MiB, out of proportion to a file of %d bytes\n"
+OUT_OF_PROPORTION = (r"failed to load test\.png: decoding it would take a block of %d MiB, out of proportion to a file "
+                     r"of %d bytes\n")
 
-SHIPPED_V = open(os.path.join(harness.SOURCE_DIR, "Shaders/OG_V.glsl"), "rb").read()
-SHIPPED_PNG = open(os.path.join(harness.SOURCE_DIR, "test.png"), "rb").read()
+SHIPPED_V = harness.read("Shaders/OG_V.glsl")
+SHIPPED_PNG = harness.read("test.png")
 GARBAGE = bytes(range(1, 256)) * 64 + b"\0" + bytes(range(256)) * 64
 BIG = 50 << 20
 NO_LINK = b"#version 460 core\nout vec4 colour;\nvoid shade() { colour = vec4(1.0); }\n"
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
-import make_test_png  # noqa: E402 (the shipped picture and the PNG writer)
-from make_test_png import pixel  # noqa: E402
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "fuzz"))
-import make_seeds  # noqa: E402 (the PIC, BMP and TGA writers)
 
 
 def png(width, height, depth, colour_type, rows):
-    return make_test_png.png(width, height, rows, depth, colour_type)
+    return harness.png(width, height, rows, depth, colour_type)
 
 
 # test.png again at 16 bits a channel: the decoder's 8-bit result is the same picture.
-DEEP_PNG = png(256, 256, 16, 6, ([b for x in range(256) for c in pixel(x, y) for b in (c, c)] for y in range(256)))
+DEEP_PNG = png(256, 256, 16, 6, ([b for x in range(256) for c in harness.pixel(x, y) for b in (c, c)]
+                                 for y in range(256)))
 
 
 def regression(name):
     """An input that once made the image fuzz target fail."""
-    with open(os.path.join(harness.SOURCE_DIR, "fuzz/regressions", name), "rb") as f:
-        return f.read()
+    return harness.read(os.path.join("fuzz/regressions", name))
 
 
 def convert(*options):
     """test.png converted by ImageMagick; the last option names the format."""
-    return subprocess.run(["convert", os.path.join(harness.SOURCE_DIR, "test.png"), *options[:-1], options[-1] + ":-"],
-                          capture_output=True, check=True).stdout
-
-
-def tga_rle(width, height, texel):
-    """A run-length TGA of 32-bit pixels, stored bottom row first as the
-    format's default origin says (ImageMagick stores them top row first)."""
-    data = bytearray(struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, width, height, 32, 8))
-    for y in reversed(range(height)):
-        x = 0
-        while x < width:
-            run = 1
-            while x + run < width and run < 128 and texel(x + run, y) == texel(x, y):
-                run += 1
-            r, g, b, a = texel(x, y)
-            data += bytes((0x80 | (run - 1), b, g, r, a))
-            x += run
-    return bytes(data)
+    return harness.convert(os.path.join(harness.SOURCE_DIR, "test.png"), *options)
 
 
 # test.png again in every other format that holds its colours exactly.
@@ -98,9 +75,9 @@ SAME_PICTURE = {
     "PNG, 16 bits a channel": DEEP_PNG,
     "PPM, 16 bits a channel": convert("-alpha", "off", "-depth", "16", "ppm"),
     "BMP with alpha": convert("bmp"),
-    "TGA, run-length": tga_rle(256, 256, pixel),
+    "TGA, run-length": harness.tga_rle(256, 256, harness.pixel),
     "GIF": convert("gif"),
-    "BMP, rows top first": make_seeds.bmp_rgb(256, 256, pixel, top_first=True),
+    "BMP, rows top first": harness.bmp_rgb(256, 256, harness.pixel, top_first=True),
 }
 # A valid 16-bit RGBA PNG of 16384x16384 is refused by its header alone; the
 # rows stay out, as they take seconds to compress.
@@ -152,7 +129,7 @@ CASES = {
     "image 16-bit PPM, maxval 65535": ({"image": regression("ppm-16-bit")}, None, False, ""),
     "image JPEG": ({"image": convert("jpg")}, None, False, REFUSED % "JPEG"),
     "image malformed JPEG": ({"image": regression("jpeg-huffman-table-overrun")}, None, False, REFUSED % "JPEG"),
-    "image Softimage PIC": ({"image": make_seeds.pic(2, 2, [(0, 0xE0, lambda y: bytes(range(6)))])}, None, False,
+    "image Softimage PIC": ({"image": harness.pic(2, 2, [(0, 0xE0, lambda y: bytes(range(6)))])}, None, False,
                             REFUSED % "Softimage PIC"),
     "image Radiance HDR": ({"image": convert("hdr")}, None, False, REFUSED % "Radiance HDR"),
     "image PNM header number of ten digits": ({"image": b"P5 1 4294967297 255\n" + bytes(4)}, None, False,
@@ -172,8 +149,9 @@ CASES = {
                                                           False, CUT_SHORT % ("4140x8224", 1329993, 123)),
     "image BMP rows top first, claiming 11x41734": ({"image": regression("bmp-top-down-claims-11x41734")}, None,
                                                     False, HUGE % "11x41734"),
-    "image BMP rows top first, 1x20000": ({"image": make_seeds.bmp_rgb(1, 20000, lambda x, y: (y % 256, 0, 0),
-                                                                       top_first=True)}, None, False, HUGE % "1x20000"),
+    "image BMP rows top first, 1x20000": (
+        {"image": harness.bmp_rgb(1, 20000, lambda x, y: (y % 256, 0, 0), top_first=True)}, None, False,
+        HUGE % "1x20000"),
     "image BMP rows top first, header claiming 16384x43000": (
         {"image": regression("bmp-top-down-claims-16384x43000-without-pixels") + bytes(40 << 10)}, None, False,
         HUGE % "16384x43000"),
@@ -187,7 +165,7 @@ CASES = {
     "image TGA cut after 4 of 16384 pixels": ({"image": regression("tga-cut-after-4-of-16384-pixels")}, None, False,
                                               CUT_SHORT % ("128x128", 65554, 34)),
     "image TGA header claiming 16384x16384 in 16 KiB": (
-        {"image": make_seeds.tga(16384, 16384, pixels=bytes(16 << 10))}, None, False,
+        {"image": harness.tga(16384, 16384, pixels=bytes(16 << 10))}, None, False,
         CUT_SHORT % ("16384x16384", (1 << 30) + 18, (16 << 10) + 18)),
     "image BMP header claiming 16384x16384 in 12 KiB": (
         {"image": regression("bmp-header-claims-16384x16384-in-12-kib")}, None, False,
@@ -195,13 +173,12 @@ CASES = {
     "image PPM header claiming 16384x16384 in 12 KiB": (
         {"image": regression("ppm-header-claims-16384x16384-in-12-kib")}, None, False,
         CUT_SHORT % ("16384x16384", 3 * (1 << 28) + 19, 12307)),
-    "image BMP cut in its last row": ({"image": convert("BMP3")[:-400]}, None, False, CUT_SHORT % ("256x256", 196662,
-                                                                                                  196262)),
+    "image BMP cut in its last row": ({"image": convert("BMP3")[:-400]}, None, False,
+                                      CUT_SHORT % ("256x256", 196662, 196262)),
     "image BMP whose indices pass its palette's end": (
         {"image": regression("bmp-4-bit-indices-past-a-2-colour-palette")}, None, False,
         r"failed to load test\.png: its pixels name colours past the end of its palette of 2\n"),
-    "image BMP of 16 colours": ({"image": convert("-colors", "16", "-type", "Palette", "BMP3")}, None, False,
-                                         ""),
+    "image BMP of 16 colours": ({"image": convert("-colors", "16", "-type", "Palette", "BMP3")}, None, False, ""),
     "image BMP of 2 colours": ({"image": convert("-monochrome", "BMP3")}, None, False, ""),
     "image GIF cut short": ({"image": convert("gif")[:500]}, None, False, CUT % ""),
     "image GIF, 8x8 frame on a 1200x1000 screen": ({"image": regression("gif-8x8-frame-on-1200x1000-screen")}, None,
@@ -215,62 +192,35 @@ CASES = {
 }
 
 
-def setUpModule():
-    global server
-    server = harness.Xvfb()
-
-
-def tearDownModule():
-    server.stop()
-
-
-class Run(unittest.TestCase):
+class Run(harness.TestCase):
     maxDiff = None  # sanitizer reports in full
 
-    def start(self, files=None, change=None, nobody=False, display=True, fake_time=None, wrapper=(), env=None,
-              **kw):
-        """Runs the viewer on a staged directory; frames() counts its swaps."""
+    def start(self, files=None, change=None, nobody=False, display=True, wrapper=(), env=None, **kw):
+        """Runs the viewer on a staged directory."""
         d = harness.stage(**(files or {}))
         self.addCleanup(shutil.rmtree, d, True)
         if change:
             change(d)
-        # Libraries stay loaded under the leak checks: see keep_loaded.c.
-        preload = [os.environ["SWAP_COUNT_LIB"]] + ([os.environ["KEEP_LOADED_LIB"]] if SANITIZED or wrapper else [])
-        preload += [harness.FAKE_TIME_LIB] if fake_time is not None else []
-        preload += [os.environ["GLX_THROUGH_LIBGL_LIB"]] if "FAIL_GL_LOADER" in (env or {}) else []
-        command = [*wrapper, os.path.realpath(VIEWER)]
+        env = dict(SANITIZER_ENV, **(env or {}))
+        if SANITIZED or wrapper:
+            env["VIEWER_KEEP_LOADED"] = "1"  # see preload.c
+        command, preload = [*wrapper, os.path.realpath(VIEWER)], True
         if nobody and os.geteuid() == 0:
             # Everything the unprivileged run needs is copied where it can read it.
             os.chmod(d, 0o755)
             command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", shutil.copy(VIEWER, d)]
-            preload = [shutil.copy(lib, d) for lib in preload]
+            preload = shutil.copy(harness.PRELOAD_LIB, d)
             # A home of its own, as a user has: Mesa keeps its shader cache
             # there, and says so on standard error when it cannot.
             home = os.path.join(d, "home")
             os.mkdir(home)
             user = pwd.getpwnam("nobody")
             os.chown(home, user.pw_uid, user.pw_gid)
-            env = dict(env or {}, HOME=home, XDG_CACHE_HOME=os.path.join(home, ".cache"))
-        counter = os.path.join(d, "swaps")
-        open(counter, "w").close()
-        os.chmod(counter, 0o666)
-        env = dict(SANITIZER_ENV, LD_PRELOAD=":".join(preload), SWAP_COUNT_FILE=counter, **(env or {}))
-        viewer = harness.Viewer(server.display if display is True else display, d, fake_time=fake_time,
-                                extra_env=env, command=command, **kw)
-        self.addCleanup(viewer.kill)
-
-        def frames():
-            with open(counter) as f:
-                return int(f.read() or 0)
-        viewer.frames = frames
-        return viewer
+            env.update(HOME=home, XDG_CACHE_HOME=os.path.join(home, ".cache"))
+        return self.viewer(d, display=display, env=env, command=command, preload=preload, **kw)
 
     def run_until_frames(self, viewer, count=3, timeout=60):
-        deadline = time.time() + timeout
-        while viewer.frames() < count:
-            self.assertIsNone(viewer.proc.poll(), viewer.stderr())
-            self.assertLess(time.time(), deadline, "no frames presented")
-            time.sleep(0.1)
+        viewer.wait_frames(count, timeout)
         viewer.wait_window()
 
 
@@ -280,9 +230,7 @@ class Faults(Run):
             with self.subTest(name):
                 viewer = self.start(files, change, nobody)
                 self.run_until_frames(viewer)
-                shown = viewer.frames()
-                viewer.settle(0.5)
-                self.assertGreater(viewer.frames(), shown, "the frame loop stalled")
+                viewer.more_frames(3)  # the frame loop goes on
                 viewer.escape()
                 status, out, err = viewer.wait(60)
                 self.assertEqual((status, err), (0, ""))
@@ -302,13 +250,16 @@ class Faults(Run):
             return seconds, peak
 
         normal = cost(SHIPPED_PNG)
-        for name in ("image BMP header claiming 16384x16384 in 12 KiB", "image PPM header claiming 16384x16384 in 12 KiB",
-                     "image TGA header claiming 16384x16384 in 16 KiB", "image TGA of 123 bytes claiming 34 million pixels",
+        for name in ("image BMP header claiming 16384x16384 in 12 KiB",
+                     "image PPM header claiming 16384x16384 in 12 KiB",
+                     "image TGA header claiming 16384x16384 in 16 KiB",
+                     "image TGA of 123 bytes claiming 34 million pixels",
                      "image BMP rows top first, header claiming 16384x43000", "image PNG chunk claiming 2 GiB",
                      "image GIF, 8x8 frame on a 16384x16384 screen", "image PNG of 16384x16384 at 16 bits a channel"):
             with self.subTest(name):
                 seconds, peak = cost(CASES[name][0]["image"])
-                print("%s: %+.2f s, %+.1f MiB against the shipped image" % (name, seconds - normal[0], peak - normal[1]))
+                print("%s: %+.2f s, %+.1f MiB against the shipped image"
+                      % (name, seconds - normal[0], peak - normal[1]))
                 self.assertLess(seconds, normal[0] + 1)
                 self.assertLess(peak, normal[1] + 64)
 
@@ -333,7 +284,7 @@ class Faults(Run):
         for name, kw, expected in (
                 ("no display", {"display": None}, reason("X11: The DISPLAY environment variable is missing")),
                 ("no 4.6 core context", {"gl_override": False}, reason("GLX: Failed to create context")),
-                ("GL loader failing", {"env": {"FAIL_GL_LOADER": "1"}},
+                ("GL loader failing", {"env": {"VIEWER_FAIL_GL_LOADER": "1"}},
                  r"\Aviewer: cannot load the OpenGL 4\.6 entry points\n\Z")):
             with self.subTest(name):
                 status, out, err = self.start(**kw).wait(60)
@@ -362,7 +313,8 @@ class Faults(Run):
             # Unless Xlib sees the loss first, zink's swapchain does; the next
             # swap then fails with an X error, which Xlib reports as it exits.
             self.assertRegex(err, r"\A(MESA: error: zink: [^\n]*\n)+X Error of failed request:  GLXBadCurrentWindow\n"
-                                  r"(  [^\n]*\n)*  Minor opcode of failed request:  11 \(X_GLXSwapBuffers\)\n(  [^\n]*\n)*\Z")
+                                  r"(  [^\n]*\n)*  Minor opcode of failed request:  11 \(X_GLXSwapBuffers\)\n"
+                                  r"(  [^\n]*\n)*\Z")
         else:
             self.assertRegex(err, r"\A(?:%s)\Z" % xlib)
 
@@ -425,4 +377,4 @@ class Soak(Run):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1] + [a for a in sys.argv[1:] if a != "sanitized"], verbosity=2)
+    harness.main(sys.argv[:1] + [a for a in sys.argv[1:] if a != "sanitized"])

@@ -6,55 +6,16 @@ turned away from the eye to save fragment work; these frames are what shows
 that none of those faces could be seen, at many light positions, whatever
 the texture, and from cameras other than the viewer's own."""
 import math
-import os
 import shutil
-import sys
-import unittest
 
-from harness import SOURCE_DIR, Viewer, Xvfb, stage, steady
+import harness
 
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
-import make_test_png  # noqa: E402
-
-
-def read(path):
-    with open(os.path.join(SOURCE_DIR, path), "rb") as f:
-        return f.read()
-
-
-SHIPPED = (read("Shaders/OG_V.glsl"), read("Shaders/OG_F.glsl"))
-PREVIOUS = (read("tests/previous_shaders/OG_V.glsl"), read("tests/previous_shaders/OG_F.glsl"))
+SHIPPED = (harness.read("Shaders/OG_V.glsl"), harness.read("Shaders/OG_F.glsl"))
+PREVIOUS = (harness.read("tests/previous_shaders/OG_V.glsl"), harness.read("tests/previous_shaders/OG_F.glsl"))
 # A full turn of the light: in front of cube 0 (pi/2), beside it (0, pi),
 # behind it (1.5 pi) and in between, where the marker and cube 0 overlap.
 CLOCKS = (0.0, 0.8, math.pi / 2, 2.5, math.pi, 4.0, 1.5 * math.pi, 5.5)
-GREY = make_test_png.png(16, 16, ([128] * 16 for _ in range(16)), 8, 0)
-X = None
-
-
-def setUpModule():
-    global X
-    X = Xvfb()
-
-
-def tearDownModule():
-    X.stop()
-
-
-def frame(pair, t, image=None):
-    """A steady frame of a clean run of the viewer with `pair` staged."""
-    directory = stage(vertex=pair[0], fragment=pair[1], image=image)
-    viewer = Viewer(X.display, directory, fake_time=t)
-    try:
-        viewer.wait_window()
-        grab = steady(viewer)
-        viewer.escape()
-        status, out, _ = viewer.wait()
-    finally:
-        viewer.kill()
-        shutil.rmtree(directory, ignore_errors=True)
-    expected_out = "failed to load test.png\n" if image is False else ""
-    assert (status, out) == (0, expected_out), (status, out)
-    return grab
+GREY = harness.png(16, 16, ([128] * 16 for _ in range(16)), 8, 0)
 
 
 def look_at(eye, centre, up=(0, 1, 0)):
@@ -86,7 +47,13 @@ def seen_from(pair, eye, centre):
     return pair[0].replace(declaration, constant), pair[1]
 
 
-class SamePicture(unittest.TestCase):
+class SamePicture(harness.TestCase):
+    def frame(self, pair, t, image=None):
+        """A steady frame of a clean run of the viewer with `pair` staged."""
+        directory = harness.stage(vertex=pair[0], fragment=pair[1], image=image)
+        self.addCleanup(shutil.rmtree, directory, True)
+        return self.picture(directory, out="failed to load test.png\n" if image is False else "", fake_time=t)
+
     def assertSamePicture(self, shipped, previous, what, corners=0):
         """Every channel within 1, but for up to `corners` single pixels."""
         self.assertEqual(shipped[:2], previous[:2])
@@ -103,8 +70,8 @@ class SamePicture(unittest.TestCase):
     def test_frames_at_fixed_clocks(self):
         frames = {}
         for t in CLOCKS:
-            frames[t] = frame(SHIPPED, t)
-            self.assertSamePicture(frames[t], frame(PREVIOUS, t), "t=%g" % t)
+            frames[t] = self.frame(SHIPPED, t)
+            self.assertSamePicture(frames[t], self.frame(PREVIOUS, t), "t=%g" % t)
         # The clocks give distinct pictures: the light and the marker move.
         self.assertEqual(len({f[2] for f in frames.values()}), len(CLOCKS))
 
@@ -113,7 +80,8 @@ class SamePicture(unittest.TestCase):
         # the marker show; a flat grey one shows the lighting alone.
         for image, name in ((False, "no image"), (GREY, "grey image")):
             for t in (math.pi / 2, 4.0):
-                self.assertSamePicture(frame(SHIPPED, t, image), frame(PREVIOUS, t, image), "%s, t=%g" % (name, t))
+                self.assertSamePicture(self.frame(SHIPPED, t, image), self.frame(PREVIOUS, t, image),
+                                       "%s, t=%g" % (name, t))
 
     def test_from_other_cameras(self):
         # Eyes well clear of every cube, so that the near plane cuts none:
@@ -127,13 +95,13 @@ class SamePicture(unittest.TestCase):
         # reach: these cameras show one such pixel each. The viewer's own
         # camera shows none, at any clock: the cubes stand still, and the
         # marker, the only thing that moves, is never dropped.
-        home = frame(SHIPPED, 2.5)
+        home = self.frame(SHIPPED, 2.5)
         for eye, centre in (((-5, 2, 3), (0, 0, -5)), ((4, -3, -9), (0, 0, -2)), ((3, 4, 6), (0, 0, -4))):
-            shipped = frame(seen_from(SHIPPED, eye, centre), 2.5)
+            shipped = self.frame(seen_from(SHIPPED, eye, centre), 2.5)
             self.assertNotEqual(shipped[2], home[2], "the camera did not move")
-            self.assertSamePicture(shipped, frame(seen_from(PREVIOUS, eye, centre), 2.5), "eye at %s" % (eye,),
+            self.assertSamePicture(shipped, self.frame(seen_from(PREVIOUS, eye, centre), 2.5), "eye at %s" % (eye,),
                                    corners=2)
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()

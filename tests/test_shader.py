@@ -3,7 +3,6 @@ and format, and what its uniform writes do. Argument: the shader_probe binary.""
 import os
 import re
 import sys
-import unittest
 
 import harness
 
@@ -35,20 +34,12 @@ UNIFORMS = {"model": MAT4, "view": MAT4, "projection": MAT4, "lightPos": VEC3, "
             "objectColor": VEC3, "viewPos": VEC3, "texture0": SAMPLER_2D}
 
 
-def setUpModule():
-    global server
-    server = harness.Xvfb()
-
-
-def tearDownModule():
-    server.stop()
-
-
-def probe(*options, vertex=VERTEX, fragment=FRAGMENT):
-    """Builds a Shader from staged files; returns (status, stdout, stderr)."""
-    cwd = harness.stage(vertex=vertex, fragment=fragment)
-    paths = [os.path.join(cwd, "Shaders", name) for name in ("OG_V.glsl", "OG_F.glsl")]
-    return harness.Viewer(server.display, cwd, command=[PROBE, *paths, *options]).wait()
+class Probe(harness.TestCase):
+    def probe(self, *options, vertex=VERTEX, fragment=FRAGMENT):
+        """Builds a Shader from staged files; returns (status, stdout, stderr)."""
+        cwd = harness.stage(vertex=vertex, fragment=fragment)
+        paths = [os.path.join(cwd, "Shaders", name) for name in ("OG_V.glsl", "OG_F.glsl")]
+        return self.viewer(cwd, command=[PROBE, *paths, *options]).wait()
 
 
 def messages(out):
@@ -65,7 +56,7 @@ def messages(out):
     return read, blocks
 
 
-class Reports(unittest.TestCase):
+class Reports(Probe):
     def assertBlocks(self, out, expected):
         read, blocks = messages(out)
         self.assertIsNone(read)
@@ -74,7 +65,7 @@ class Reports(unittest.TestCase):
             self.assertTrue(log.strip(), "the %s block carries no log" % tag)
 
     def test_missing_fragment_file(self):
-        status, out, _ = probe(fragment=False)
+        status, out, _ = self.probe(fragment=False)
         self.assertEqual(status, 0)
         read, blocks = messages(out)
         self.assertIsNotNone(read, out)
@@ -85,24 +76,24 @@ class Reports(unittest.TestCase):
 
     def test_compile_errors(self):
         broken = VERTEX.replace(b"gl_Position", b"gl_Positio")
-        self.assertBlocks(probe(vertex=broken)[1], [(COMPILE, "VERTEX"), (LINK, "PROGRAM")])
+        self.assertBlocks(self.probe(vertex=broken)[1], [(COMPILE, "VERTEX"), (LINK, "PROGRAM")])
         broken = FRAGMENT.replace(b"FragColor =", b"FragColour =")
-        self.assertBlocks(probe(fragment=broken)[1], [(COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
+        self.assertBlocks(self.probe(fragment=broken)[1], [(COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
 
     def test_link_error(self):
         # Both stages compile; the vertex stage only lacks its entry point.
-        out = probe(vertex=VERTEX.replace(b"void main()", b"void notMain()"))[1]
+        out = self.probe(vertex=VERTEX.replace(b"void main()", b"void notMain()"))[1]
         self.assertBlocks(out, [(LINK, "PROGRAM")])
 
 
-class Uniforms(unittest.TestCase):
+class Uniforms(Probe):
     def test_valid_pair_is_silent_and_setters_write_only_known_names(self):
         # The probe writes all three kinds, reads them back, then writes an
         # absent name with each setter and checks nothing changed.
-        self.assertEqual(probe("--setters"), (0, "", ""))
+        self.assertEqual(self.probe("--setters"), (0, "", ""))
 
     def test_shipped_sources_keep_the_contract(self):
-        status, out, err = probe("--interface", vertex=None, fragment=None)
+        status, out, err = self.probe("--interface", vertex=None, fragment=None)
         self.assertEqual((status, out), (0, ""))
         attributes = [tuple(int(v, 0) for v in line.split()[1:]) for line in err.splitlines()
                       if line.startswith("attribute ")]
@@ -115,4 +106,4 @@ class Uniforms(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()

@@ -11,18 +11,18 @@ keyboard; nothing shows anywhere.
 With GLFW 3.4, which prefers Wayland when it finds a compositor, this holds
 only because the viewer asks for the X11 platform. Debian 12's GLFW 3.3 is
 X11 only, so there the test checks the X11 client path under a compositor."""
+import math
 import os
 import re
 import shutil
 import subprocess
 import tempfile
 import time
-import unittest
 
-from harness import Viewer, Xvfb, stage
-from test_scene import HIDDEN, steady
+import harness
 
 SOCKET = "wayland-viewer"
+CLOCK = 1.5 * math.pi  # the marker stands behind the middle cube
 
 
 class Weston:
@@ -30,7 +30,7 @@ class Weston:
     own. `display` is Xwayland's."""
 
     def __init__(self):
-        self.screen = Xvfb()
+        self.screen = harness.Xvfb()
         self.runtime = tempfile.mkdtemp(prefix="viewer-wayland-")
         self.log = open(os.path.join(self.runtime, "weston.log"), "w+")
         # weston makes Xwayland's socket there but not the directory, which
@@ -85,32 +85,22 @@ def focused(viewer, timeout=10):
     """Whether the compositor hands the viewer's window the keyboard."""
     deadline = time.time() + timeout
     while time.time() < deadline:
-        if viewer._x("xdotool", "getwindowfocus").stdout.strip() == viewer.window:
+        if viewer.x("xdotool", "getwindowfocus").stdout.strip() == viewer.window:
             return True
         time.sleep(0.1)
     return False
 
 
-class WaylandDesktop(unittest.TestCase):
-    def start(self, display, **env):
-        directory = stage()
-        self.addCleanup(shutil.rmtree, directory, True)
-        viewer = Viewer(display, directory, fake_time=HIDDEN, extra_env=env)
-        self.addCleanup(viewer.kill)
-        viewer.wait_window()
-        return viewer
-
+class WaylandDesktop(harness.TestCase):
     def test_x11_window_on_xwayland_shows_the_scene_and_escape_ends_it(self):
-        with Xvfb() as plain:
-            viewer = self.start(plain.display)
-            expected = steady(viewer)
-            viewer.escape()
-            self.assertEqual(viewer.wait(), (0, "", ""))
+        expected = self.picture(fake_time=CLOCK)
         weston = Weston()
         self.addCleanup(weston.stop)
         # Found by xdotool on Xwayland's display: an X11 window there.
-        viewer = self.start(weston.display, WAYLAND_DISPLAY=SOCKET, XDG_RUNTIME_DIR=weston.runtime)
-        shown = steady(viewer)
+        viewer = self.viewer(display=weston.display, fake_time=CLOCK,
+                             env={"WAYLAND_DISPLAY": SOCKET, "XDG_RUNTIME_DIR": weston.runtime})
+        viewer.wait_window()
+        shown = viewer.steady()
         self.assertEqual(shown[:2], (1280, 720))
         worst = max(abs(a - b) for a, b in zip(shown[2], expected[2]))
         self.assertLessEqual(worst, 3, "the picture on Xwayland differs from the one on Xvfb")
@@ -120,4 +110,4 @@ class WaylandDesktop(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    harness.main()

@@ -11,54 +11,12 @@ Usage: make_icon.py IMAGE SIZE OUTPUT
 """
 import math
 import os
-import struct
 import sys
-import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from make_test_png import png  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+import harness  # noqa: E402
 
 SAMPLES = 4  # per pixel side, for smooth outer edges
-
-
-def read_png(path):
-    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG."""
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:8] == b"\x89PNG\r\n\x1a\n", "%s: not a PNG" % path
-    pos, idat = 8, b""
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert depth == 8 and colour in (2, 6) and interlace == 0, "%s: not 8-bit RGB(A)" % path
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + length
-    channels = 4 if colour == 6 else 3
-    stride = width * channels
-    raw = zlib.decompress(idat)
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        kind, row = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            left = row[i - channels] if i >= channels else 0
-            up, corner = previous[i], previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                row[i] = (row[i] + left) & 255
-            elif kind == 2:
-                row[i] = (row[i] + up) & 255
-            elif kind == 3:
-                row[i] = (row[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
-        rows.append([tuple(row[x * channels:(x + 1) * channels]) + ((255,) if channels == 3 else ())
-                     for x in range(width)])
-        previous = row
-    return width, height, rows
 
 
 def faces(size):
@@ -77,7 +35,7 @@ def faces(size):
 
 def main():
     image, size, out = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-    width, height, texels = read_png(image)
+    width, height, texels = harness.read_png(image)
     shapes = faces(size)
     rows = []
     for y in range(size):
@@ -102,7 +60,7 @@ def main():
             row += [round(v / covered) for v in total] + [round(255 * covered / n)] if covered else [0, 0, 0, 0]
         rows.append(row)
     with open(out, "wb") as f:
-        f.write(png(size, size, rows))
+        f.write(harness.png(size, size, rows))
 
 
 if __name__ == "__main__":

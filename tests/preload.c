@@ -1,0 +1,134 @@
+/* Preloaded into the viewer by the tests, the benchmark and the package
+ * tests: it drives and watches the program from outside, so the program
+ * carries no code of their own. Each part is off unless its environment
+ * variable is set:
+ *
+ *   FAKE_GLFW_TIME=S        the windowing library's clock reads S seconds,
+ *                           so a frame shows a known light position
+ *   VIEWER_FRAMES_FILE=F    a line is appended to F at glfwInit ("init"),
+ *                           when the context is made current ("context")
+ *                           and at every presented frame ("frame"), each
+ *                           with the monotonic clock and the process's CPU
+ *                           time in nanoseconds
+ *   VIEWER_CLOSE_AFTER=N    the window is asked to close after N frames
+ *   VIEWER_CALLGRIND_FROM=K under callgrind, instructions are counted from
+ *                           frame K to frame VIEWER_CLOSE_AFTER, then dumped
+ *   VIEWER_KEEP_LOADED      libraries stay loaded until the process ends
+ *   VIEWER_GLX_THROUGH_LIBGL  GLX is opened as libGL.so.1
+ *   VIEWER_FAIL_GL_LOADER   the viewer's own code cannot open libGL
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <valgrind/callgrind.h>
+
+typedef struct GLFWwindow GLFWwindow;
+
+/* The next definition of a symbol, past this library. */
+#define NEXT(result, parameters, name)                                                             \
+    static result(*next) parameters;                                                               \
+    if (!next)                                                                                     \
+    *(void**)&next = dlsym(RTLD_NEXT, name)
+
+static long long nanoseconds(clockid_t clock)
+{
+    struct timespec t;
+    clock_gettime(clock, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+/* Appended and flushed at once, so that a test reading the file sees every
+ * event as it happens, and a run ended by a signal loses none. */
+static void stamp(const char* event)
+{
+    static FILE* out;
+    const char* path = getenv("VIEWER_FRAMES_FILE");
+    if (!out && path)
+        out = fopen(path, "ae");
+    if (out) {
+        fprintf(out, "%s %lld %lld\n", event, nanoseconds(CLOCK_MONOTONIC),
+            nanoseconds(CLOCK_PROCESS_CPUTIME_ID));
+        fflush(out);
+    }
+}
+
+static long number(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? strtol(value, NULL, 10) : 0;
+}
+
+double glfwGetTime(void)
+{
+    NEXT(double, (void), "glfwGetTime");
+    const char* fixed = getenv("FAKE_GLFW_TIME");
+    return fixed ? strtod(fixed, NULL) : next();
+}
+
+int glfwInit(void)
+{
+    NEXT(int, (void), "glfwInit");
+    stamp("init");
+    return next();
+}
+
+void glfwMakeContextCurrent(GLFWwindow* window)
+{
+    NEXT(void, (GLFWwindow*), "glfwMakeContextCurrent");
+    next(window);
+    stamp("context");
+}
+
+void glfwSwapBuffers(GLFWwindow* window)
+{
+    NEXT(void, (GLFWwindow*), "glfwSwapBuffers");
+    static void (*set_close)(GLFWwindow*, int);
+    static long frames;
+    next(window);
+    stamp("frame");
+    frames++;
+    if (frames == number("VIEWER_CALLGRIND_FROM")) {
+        CALLGRIND_START_INSTRUMENTATION;
+        CALLGRIND_ZERO_STATS;
+    }
+    if (frames == number("VIEWER_CLOSE_AFTER")) {
+        if (number("VIEWER_CALLGRIND_FROM")) {
+            CALLGRIND_DUMP_STATS_AT("frames");
+            CALLGRIND_STOP_INSTRUMENTATION;
+        }
+        if (!set_close)
+            *(void**)&set_close = dlsym(RTLD_NEXT, "glfwSetWindowShouldClose");
+        set_close(window, 1);
+    }
+}
+
+/* Mesa unloads its driver when the window's context goes, and
+ * LeakSanitizer, which looks for leaks only at exit, then finds whatever the
+ * driver still held unreachable and unnamed; with the driver kept, its
+ * memory stays reachable from its own globals, and a leak of the program's
+ * own shows as one. */
+int dlclose(void* handle)
+{
+    NEXT(int, (void*), "dlclose");
+    return getenv("VIEWER_KEEP_LOADED") ? 0 : next(handle);
+}
+
+/* GLFW 3.4 opens GLX as libGLX.so.0, which apitrace's GLX wrapper does not
+ * redirect, so none of its GLX calls would be recorded; GLFW 3.3 opens
+ * libGL.so.1. Both are the same vendor library behind glvnd. Refusing libGL
+ * to every caller but the windowing library makes the viewer's own GL
+ * loader fail while its window and context come up. */
+void* dlopen(const char* name, int flags)
+{
+    NEXT(void*, (const char*, int), "dlopen");
+    if (name && getenv("VIEWER_GLX_THROUGH_LIBGL") && strcmp(name, "libGLX.so.0") == 0)
+        name = "libGL.so.1";
+    Dl_info caller;
+    if (name && getenv("VIEWER_FAIL_GL_LOADER") && strncmp(name, "libGL.so", 8) == 0
+        && dladdr(__builtin_return_address(0), &caller) && !strstr(caller.dli_fname, "libglfw"))
+        return NULL;
+    return next(name, flags);
+}
