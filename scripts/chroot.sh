@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the platform and package commands: Debian chroots kept in a cache
 # outside any clone, and a way to run commands in them that leaves nothing
 # mounted behind.
@@ -165,7 +166,8 @@ chroot_run() (
   [ "${1:-}" = -- ] && shift
   [ $# -gt 0 ] || { echo "chroot_run: no command" >&2; exit 2; }
   # COMMAND is the namespace's first process, so the namespace, its mounts
-  # included, ends with it.
+  # included, ends with it. The script is the inner shell's, quoted whole.
+  # shellcheck disable=SC2016
   chroot_ns bash -c '
     set -e
     dir=$1

@@ -21,4 +21,4 @@ deb=$(ls "$build"/*.deb)
 # Errors fail the build; warnings are shown. Its notice about running as
 # root is not.
 lintian --fail-on error "$deb" 2> >(grep -v 'running with root privileges' >&2)
-echo "$(readlink -f "$deb")"
+readlink -f "$deb"

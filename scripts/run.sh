@@ -1,28 +1,37 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the viewer and starts it from the
-# repository root. With no X display it runs the viewer on a private Xvfb for a
-# few seconds, saves a screenshot and ends it with Escape.
+# repository root. With no X display it runs the viewer on a private Xvfb
+# until it has presented 60 frames, saves a screenshot and ends it with
+# Escape; the tests' preload, built for that alone, counts the frames.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
-
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  cmake --build build -j"$(nproc)" --target viewer
   exec ./build/viewer
 fi
 
 echo "No X display: running the viewer on a private Xvfb with software GL."
-start_xvfb
-trap 'kill $xvfb_pid 2>/dev/null' EXIT
-MESA_GL_VERSION_OVERRIDE=4.6 MESA_GLSL_VERSION_OVERRIDE=460 ./build/viewer &
+cmake --build build -j"$(nproc)" --target viewer preload
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+xvfb=$!
+read -r -t 20 display <"$fifo"
+rm -f "$fifo"
+frames=$(mktemp)
+trap 'kill $xvfb 2>/dev/null; rm -f "$frames"' EXIT
+export DISPLAY=":$display"
+MESA_GL_VERSION_OVERRIDE=4.6 MESA_GLSL_VERSION_OVERRIDE=460 LD_PRELOAD=$PWD/build/tests/preload.so \
+  VIEWER_FRAMES_FILE=$frames ./build/viewer &
 viewer=$!
-for _ in $(seq 50); do
-  window=$(xdotool search --name '^title$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
-  sleep 0.2
+until [ "$(grep -c '^frame ' "$frames")" -ge 60 ]; do
+  kill -0 "$viewer"
+  sleep 0.1
 done
-sleep 3
+window=$(xdotool search --name '^title$' | head -n1)
 shot=${SCREENSHOT:-$PWD/build/screenshot.png}
 import -window root "$shot"
 # Held for a few frames, as a person's key press is: the viewer looks at the

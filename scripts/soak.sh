@@ -9,5 +9,5 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target viewer preload wm_close viewer_sanitized
 SOAK_SECONDS=${SOAK_SECONDS:-600} ctest --test-dir build -R '^soak$' --verbose --timeout 3600

@@ -26,6 +26,7 @@ for release in "$@"; do
   chroot_run "$tree" --bind "$PWD:/viewer" -- \
     env BUILD_DIR="build-$release" bash /viewer/scripts/test.sh 2>&1 | tee "$log" || status=$?
   # What the chroot is: release, GLFW, compiler, Mesa, weston, Xwayland.
+  # shellcheck disable=SC2016
   read -r name glfw gxx mesa weston xwayland < <(chroot_run "$tree" -- bash -c '
     . /etc/os-release
     v() { dpkg-query -W -f="\${Version}" "$1" | sed "s/^[0-9]*://; s/[-+~].*//"; }
