@@ -76,6 +76,7 @@ inline void* decoderAllocate(void* block, std::size_t oldSize, std::size_t size)
 #endif
 
 #include <glad/gl.h>
+#include <zlib.h>
 
 // Files of a left-out format, by their first bytes.
 const struct {
@@ -160,6 +161,55 @@ inline std::uint32_t little16(const unsigned char* p)
 inline std::uint32_t little32(const unsigned char* p)
 {
     return little16(p) | little16(p + 2) << 16;
+}
+
+// The PNG decoder takes the two distance codes deflate leaves undefined for
+// a distance of 0, and then copies into the picture bytes it never wrote.
+// zlib reads the file's pixel stream first, as the decoder will (its two
+// header bytes are the decoder's to check, and it checks no checksum), and
+// names the first fault it meets; the inflated bytes go nowhere.
+inline std::string pngStreamFault(std::FILE* file)
+{
+    z_stream stream {};
+    if (inflateInit2(&stream, -15) != Z_OK)
+        return "zlib cannot start";
+    unsigned char in[16384], out[32768], chunk[8];
+    int status = Z_OK;
+    std::size_t header = 2;
+    std::fseek(file, 8, SEEK_SET);
+    while (status == Z_OK && std::fread(chunk, 1, 8, file) == 8) {
+        std::uint32_t length
+            = std::uint32_t(chunk[0]) << 24 | chunk[1] << 16 | chunk[2] << 8 | chunk[3];
+        if (std::memcmp(chunk + 4, "CgBI", 4) == 0)
+            header = 0; // Apple's PNGs hold bare deflate, which the decoder knows
+        if (std::memcmp(chunk + 4, "IDAT", 4) != 0) {
+            std::fseek(file, long(length) + 4, SEEK_CUR);
+            continue;
+        }
+        for (std::size_t left = length, got; status == Z_OK && left > 0; left -= got) {
+            got = std::fread(in, 1, std::min(left, sizeof in), file);
+            if (got == 0)
+                break;
+            std::size_t skip = std::min(header, got);
+            header -= skip;
+            stream.next_in = in + skip;
+            stream.avail_in = unsigned(got - skip);
+            do {
+                stream.next_out = out;
+                stream.avail_out = sizeof out;
+                status = inflate(&stream, Z_NO_FLUSH);
+            } while (status == Z_OK && stream.avail_out == 0);
+            if (status == Z_BUF_ERROR)
+                status = Z_OK; // more input wanted
+        }
+        std::fseek(file, 4, SEEK_CUR);
+    }
+    std::string fault = status == Z_DATA_ERROR || status == Z_MEM_ERROR
+        ? std::string("its compressed pixels are corrupt: ")
+            + (stream.msg ? stream.msg : "zlib says so")
+        : "";
+    inflateEnd(&stream);
+    return fault;
 }
 
 // Grey images are handed to GL as one channel and grey with alpha as two;
@@ -324,6 +374,9 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
                   "bits";
             return image;
         }
+        image.failure = pngStreamFault(file);
+        if (!image.failure.empty())
+            return image;
     }
     if (least > fileSize) {
         image.failure = "the file ends before its pixels do: " + size + " take "

@@ -180,6 +180,9 @@ CASES = {
         r"failed to load test\.png: its pixels name colours past the end of its palette of 2\n"),
     "image BMP of 16 colours": ({"image": convert("-colors", "16", "-type", "Palette", "BMP3")}, None, False, ""),
     "image BMP of 2 colours": ({"image": convert("-monochrome", "BMP3")}, None, False, ""),
+    "image PNG whose pixel stream uses a distance code deflate leaves undefined": (
+        {"image": regression("png-distance-code-30-copies-unwritten-bytes")}, None, False,
+        r"failed to load test\.png: its compressed pixels are corrupt: invalid distance code\n"),
     "image GIF cut short": ({"image": convert("gif")[:500]}, None, False, CUT % ""),
     "image GIF, 8x8 frame on a 1200x1000 screen": ({"image": regression("gif-8x8-frame-on-1200x1000-screen")}, None,
                                                    False, ""),
