@@ -167,7 +167,8 @@ inline std::uint32_t little32(const unsigned char* p)
 // a distance of 0, and then copies into the picture bytes it never wrote.
 // zlib reads the file's pixel stream first, as the decoder will (its two
 // header bytes are the decoder's to check, and it checks no checksum), and
-// names the first fault it meets; the inflated bytes go nowhere.
+// names the first fault it meets, or a data chunk cut off by the end of the
+// file; the inflated bytes go nowhere.
 inline std::string pngStreamFault(std::FILE* file)
 {
     z_stream stream {};
@@ -188,8 +189,10 @@ inline std::string pngStreamFault(std::FILE* file)
         }
         for (std::size_t left = length, got; status == Z_OK && left > 0; left -= got) {
             got = std::fread(in, 1, std::min(left, sizeof in), file);
-            if (got == 0)
-                break;
+            if (got == 0) {
+                inflateEnd(&stream);
+                return "the file ends before its pixels do";
+            }
             std::size_t skip = std::min(header, got);
             header -= skip;
             stream.next_in = in + skip;
@@ -280,6 +283,14 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
         pnmHeader = readPnmHeader(file);
         if (pnmHeader.overflows) {
             image.failure = "its PNM header holds a number too large to read";
+            return image;
+        }
+        // Said here, as some versions of the decoder say only that they
+        // know no such image.
+        if (pnmHeader.numbers[0] == 0 || pnmHeader.numbers[1] == 0) {
+            image.failure = "its header gives an empty picture, "
+                + std::to_string(pnmHeader.numbers[0]) + "x" + std::to_string(pnmHeader.numbers[1])
+                + " pixels";
             return image;
         }
     }
