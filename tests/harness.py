@@ -207,10 +207,14 @@ class Viewer:
         raise AssertionError("no steady picture within 60 s")
 
     def escape(self):
-        # Held over a few frames: the viewer polls the key state once a frame,
-        # so a press and release between two polls would go unseen.
-        self.x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape", "sleep", "0.3", "keyup",
-               "Escape", check=True)
+        """Escape, held until the viewer has presented two more frames or
+        ended: it polls the key once a frame, so a press and release between
+        two polls would go unseen."""
+        self.x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape", check=True)
+        count, deadline = self.frames() + 2, time.time() + 60
+        while self.frames() < count and self.proc.poll() is None and time.time() < deadline:
+            time.sleep(0.05)
+        self.x("xdotool", "keyup", "Escape", check=True)
 
     def close(self):
         self.x(WM_CLOSE, self.window, check=True)
