@@ -12,6 +12,6 @@ packaged=$(scripts/package.sh)
 echo "$packaged"
 deb=$(tail -n1 <<<"$packaged")
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build -j"$(nproc)" --target viewer fake_time >/dev/null
-DEB=$deb VIEWER=build/viewer SOURCE_DIR=$PWD FAKE_TIME_LIB=$(ls build/tests/libfake_time.so) \
+cmake --build build -j"$(nproc)" --target viewer preload >/dev/null
+DEB=$deb VIEWER=build/viewer SOURCE_DIR=$PWD PRELOAD_LIB=$PWD/build/tests/preload.so \
   /usr/bin/python3 tests/test_package.py "$@"
