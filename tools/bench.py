@@ -118,11 +118,12 @@ def instructions(server, command, cwd, warmup, frames):
     per_object, names, ob = collections.Counter(), {}, None
     with open(out + ".1") as f:
         for line in f:
-            if line.startswith("ob="):
-                # Compressed names: "(id) name" the first time, "(id)" after.
-                key, _, rest = line[3:].strip().partition(")")
+            if line.startswith(("ob=", "cob=")):
+                # Compressed names: "(id) name" the first time, "(id)" after,
+                # the first time perhaps as a callee's.
+                key, _, rest = line.split("=", 1)[1].strip().partition(")")
                 names[key] = rest.strip() or names.get(key, key)
-                ob = names[key]
+                ob = names[key] if line.startswith("ob=") else ob
             elif line.startswith("calls="):
                 next(f)  # the call's inclusive cost, counted where it was spent
             elif line[:1].isdigit() or line[:1] in "+-*":
