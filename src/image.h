@@ -230,11 +230,6 @@ struct Image {
     std::string failure; // why pixels is null, when there is more to say
 };
 
-inline std::string mebibytes(std::uint64_t bytes)
-{
-    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
-}
-
 // Decodes the image at path with the channel count it has. largestTexture
 // gives the GL's largest texture side; it is asked only for an image over
 // 16384 pixels a side, which every 4.6 implementation takes. A missing file
@@ -403,8 +398,9 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
     if (input.pastEnd) {
         image.failure = "the file ends before its pixels do";
     } else if (!image.pixels && decoderBlockRefused) {
-        image.failure = "decoding it would take a block of " + mebibytes(decoderBlockRefused)
-            + ", out of proportion to a file of " + std::to_string(fileSize) + " bytes";
+        image.failure = "decoding it would take a block of "
+            + std::to_string((decoderBlockRefused + (1 << 20) - 1) >> 20)
+            + " MiB, out of proportion to a file of " + std::to_string(fileSize) + " bytes";
     } else if (!image.pixels) {
         image.failure = std::string("the decoder says: ") + stbi_failure_reason();
     } else if (image.width <= 0 || image.height <= 0 || image.width > width
