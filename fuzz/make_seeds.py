@@ -129,6 +129,9 @@ REGRESSIONS = {
     # would take the other colours from memory the file never filled.
     "bmp-4-bit-indices-past-a-2-colour-palette": harness.bmp(
         4, 2, 4, bytes((0x01, 0xEF, 0, 0, 0x10, 0x32, 0, 0)), palette=bytes((0, 0, 255, 0, 255, 0, 0, 0))),
+    # The same in a PNG: 8-bit indices up to 7 into a palette of three.
+    "png-8-bit-indices-past-a-3-colour-palette": harness.png(4, 2, [[0, 1, 2, 1], [2, 7, 0, 1]], 8, 3,
+                                                             palette=bytes(range(9))),
     # Valid: a frame of 8x8 pixels on a larger screen.
     "gif-8x8-frame-on-1200x1000-screen": gif_screen(1200, 1000),
     "gif-8x8-frame-on-16384x16384-screen": gif_screen(16384, 16384),

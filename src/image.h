@@ -163,13 +163,22 @@ inline std::uint32_t little32(const unsigned char* p)
     return little16(p) | little16(p + 2) << 16;
 }
 
-// The PNG decoder takes the two distance codes deflate leaves undefined for
-// a distance of 0, and then copies into the picture bytes it never wrote.
-// zlib reads the file's pixel stream first, as the decoder will (its two
-// header bytes are the decoder's to check, and it checks no checksum), and
-// names the first fault it meets, or a data chunk cut off by the end of the
-// file; the inflated bytes go nowhere.
-inline std::string pngStreamFault(std::FILE* file)
+inline std::uint32_t big32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// A PNG's pixel stream read before the decoder reads it, for two of the
+// decoder's faults. It takes the two distance codes deflate leaves undefined
+// for a distance of 0, and then copies into the picture bytes it never
+// wrote; and it looks up an index past the end of a short palette in table
+// entries on its stack that the file never filled. So zlib inflates the
+// stream first, as the decoder will (its two header bytes are the decoder's
+// to check, and it checks no checksum), and names the first fault it meets;
+// when the palette is shorter than the indices reach, the rows are
+// unfiltered and every index looked at. A data chunk cut off by the end of
+// the file is named too. ihdr is the header chunk's body.
+inline std::string pngStreamFault(std::FILE* file, const unsigned char* ihdr)
 {
     z_stream stream {};
     if (inflateInit2(&stream, -15) != Z_OK)
@@ -177,12 +186,39 @@ inline std::string pngStreamFault(std::FILE* file)
     unsigned char in[16384], out[32768], chunk[8];
     int status = Z_OK;
     std::size_t header = 2;
+    unsigned depth = ihdr[8];
+    std::uint32_t colours = 256;
+    bool check = false;
+    // Rows of the pass being read, as (x step, y step, x start, y start):
+    // Adam7's seven passes, then the whole picture for one not interlaced.
+    const unsigned adam7[8][4] = { { 8, 8, 0, 0 }, { 8, 8, 4, 0 }, { 4, 8, 0, 4 }, { 4, 4, 2, 0 },
+        { 2, 4, 0, 2 }, { 2, 2, 1, 0 }, { 1, 2, 0, 1 }, { 1, 1, 0, 0 } };
+    bool interlaced = ihdr[12] == 1;
+    int pass = interlaced ? -1 : 6;
+    std::uint64_t width = 0, rows = 0, at = 0, filter = 0;
+    std::string row, prior;
+    auto nextPass = [&] {
+        do {
+            pass = pass == 6 && interlaced ? 8 : pass + 1;
+            if (pass == 8)
+                return;
+            width = (big32(ihdr) + adam7[pass][0] - adam7[pass][2] - 1) / adam7[pass][0];
+            rows = (big32(ihdr + 4) + adam7[pass][1] - adam7[pass][3] - 1) / adam7[pass][1];
+        } while (width == 0 || rows == 0);
+        row.assign((width * depth + 7) / 8, '\0');
+        prior = row;
+        at = 0;
+    };
+    nextPass();
     std::fseek(file, 8, SEEK_SET);
     while (status == Z_OK && std::fread(chunk, 1, 8, file) == 8) {
-        std::uint32_t length
-            = std::uint32_t(chunk[0]) << 24 | chunk[1] << 16 | chunk[2] << 8 | chunk[3];
+        std::uint32_t length = big32(chunk);
         if (std::memcmp(chunk + 4, "CgBI", 4) == 0)
             header = 0; // Apple's PNGs hold bare deflate, which the decoder knows
+        if (std::memcmp(chunk + 4, "PLTE", 4) == 0)
+            colours = length / 3;
+        check = ihdr[9] == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8)
+            && colours < (1u << depth);
         if (std::memcmp(chunk + 4, "IDAT", 4) != 0) {
             std::fseek(file, long(length) + 4, SEEK_CUR);
             continue;
@@ -201,6 +237,42 @@ inline std::string pngStreamFault(std::FILE* file)
                 stream.next_out = out;
                 stream.avail_out = sizeof out;
                 status = inflate(&stream, Z_NO_FLUSH);
+                for (unsigned char* p = out; check && pass < 8 && p < stream.next_out; p++) {
+                    if (at == 0) {
+                        filter = *p;
+                        at++;
+                        continue;
+                    }
+                    // One byte a pixel at most: the byte before is the
+                    // pixel before.
+                    std::size_t i = at - 1;
+                    unsigned a = i ? static_cast<unsigned char>(row[i - 1]) : 0;
+                    unsigned b = static_cast<unsigned char>(prior[i]);
+                    unsigned c = i ? static_cast<unsigned char>(prior[i - 1]) : 0;
+                    int estimate = int(a + b - c);
+                    unsigned paeth = std::abs(estimate - int(a)) <= std::abs(estimate - int(b))
+                            && std::abs(estimate - int(a)) <= std::abs(estimate - int(c))
+                        ? a
+                        : std::abs(estimate - int(b)) <= std::abs(estimate - int(c)) ? b
+                                                                                     : c;
+                    const unsigned predictions[] = { 0, a, b, (a + b) / 2, paeth };
+                    row[i] = char(*p + (filter < 5 ? predictions[filter] : 0));
+                    if (++at <= row.size())
+                        continue;
+                    for (std::uint64_t x = 0; x < width; x++) {
+                        unsigned byte = static_cast<unsigned char>(row[x * depth / 8]);
+                        if ((byte >> (8 - depth - x * depth % 8) & ((1u << depth) - 1))
+                            >= colours) {
+                            inflateEnd(&stream);
+                            return "its pixels name colours past the end of its palette of "
+                                + std::to_string(colours);
+                        }
+                    }
+                    std::swap(row, prior);
+                    at = 0;
+                    if (--rows == 0)
+                        nextPass();
+                }
             } while (status == Z_OK && stream.avail_out == 0);
             if (status == Z_BUF_ERROR)
                 status = Z_OK; // more input wanted
@@ -380,7 +452,7 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
                   "bits";
             return image;
         }
-        image.failure = pngStreamFault(file);
+        image.failure = pngStreamFault(file, head + 16);
         if (!image.failure.empty())
             return image;
     }

@@ -348,16 +348,16 @@ def pixel(x, y):
     return QUADRANTS[(y < SIZE // 2, x < SIZE // 2)] + (255,)
 
 
-def png(width, height, rows, depth=8, colour_type=6):
-    """A PNG of the given rows of channel bytes (RGBA 8-bit by default); the
-    same bytes on every run."""
+def png(width, height, rows, depth=8, colour_type=6, palette=b""):
+    """A PNG of the given rows of channel bytes (RGBA 8-bit by default), with
+    a palette chunk when one is given; the same bytes on every run."""
     def chunk(kind, body):
         crc = zlib.crc32(kind + body) & 0xFFFFFFFF
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
 
     raw = b"".join(b"\0" + bytes(row) for row in rows)
     header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + (chunk(b"PLTE", palette) if palette else b"")
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 

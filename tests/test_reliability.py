@@ -177,8 +177,13 @@ CASES = {
     "image BMP whose indices pass its palette's end": (
         {"image": regression("bmp-4-bit-indices-past-a-2-colour-palette")}, None, False,
         r"failed to load test\.png: its pixels name colours past the end of its palette of 2\n"),
+    "image PNG whose indices pass its palette's end": (
+        {"image": regression("png-8-bit-indices-past-a-3-colour-palette")}, None, False,
+        r"failed to load test\.png: its pixels name colours past the end of its palette of 3\n"),
     "image BMP of 16 colours": ({"image": convert("-colors", "16", "-type", "Palette", "BMP3")}, None, False, ""),
     "image BMP of 2 colours": ({"image": convert("-monochrome", "BMP3")}, None, False, ""),
+    "image PNG of 5 colours, interlaced": ({"image": convert("-colors", "5", "-interlace", "PNG", "png8")}, None,
+                                           False, ""),
     "image PNG whose pixel stream uses a distance code deflate leaves undefined": (
         {"image": regression("png-distance-code-30-copies-unwritten-bytes")}, None, False,
         r"failed to load test\.png: its compressed pixels are corrupt: invalid distance code\n"),
