@@ -168,6 +168,22 @@ inline std::uint32_t big32(const unsigned char* p)
     return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
+// The failure for a row of packed palette indices (1, 2, 4 or 8 bits, the
+// first pixel in the high bits) that names a colour past the end of a
+// palette of `colours`, or none. Both the BMP and the PNG decoder look such
+// an index up in table entries the file never filled.
+inline std::string paletteFault(
+    const std::string& row, std::uint64_t width, unsigned bits, std::int64_t colours)
+{
+    for (std::uint64_t x = 0; x < width; x++) {
+        unsigned byte = static_cast<unsigned char>(row[x * bits / 8]);
+        if (std::int64_t(byte >> (8 - bits - x * bits % 8) & ((1u << bits) - 1)) >= colours)
+            return "its pixels name colours past the end of its palette of "
+                + std::to_string(std::max<std::int64_t>(colours, 0));
+    }
+    return "";
+}
+
 // A PNG's pixel stream read before the decoder reads it, for two of the
 // decoder's faults. It takes the two distance codes deflate leaves undefined
 // for a distance of 0, and then copies into the picture bytes it never
@@ -259,14 +275,10 @@ inline std::string pngStreamFault(std::FILE* file, const unsigned char* ihdr)
                     row[i] = char(*p + (filter < 5 ? predictions[filter] : 0));
                     if (++at <= row.size())
                         continue;
-                    for (std::uint64_t x = 0; x < width; x++) {
-                        unsigned byte = static_cast<unsigned char>(row[x * depth / 8]);
-                        if ((byte >> (8 - depth - x * depth % 8) & ((1u << depth) - 1))
-                            >= colours) {
-                            inflateEnd(&stream);
-                            return "its pixels name colours past the end of its palette of "
-                                + std::to_string(colours);
-                        }
+                    std::string fault = paletteFault(row, width, depth, colours);
+                    if (!fault.empty()) {
+                        inflateEnd(&stream);
+                        return fault;
                     }
                     std::swap(row, prior);
                     at = 0;
@@ -416,19 +428,13 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
         if ((bits == 1 || bits == 4 || bits == 8) && colours < (1 << bits) && least <= fileSize) {
             std::string rowBytes(row, '\0');
             std::fseek(file, long(pixelsAt), SEEK_SET);
-            for (std::int64_t y = 0; y < height && image.failure.empty(); y++) {
+            for (std::int64_t y = 0; y < height; y++) {
                 if (std::fread(rowBytes.data(), 1, row, file) == 0)
                     break;
-                for (std::int64_t x = 0; x < width; x++) {
-                    std::uint64_t bit = std::uint64_t(x) * bits;
-                    unsigned byte = static_cast<unsigned char>(rowBytes[bit / 8]);
-                    if (std::int64_t(byte >> (8 - bits - bit % 8) & ((1u << bits) - 1))
-                        >= colours) {
-                        image.failure = "its pixels name colours past the end of its palette of "
-                            + std::to_string(std::max<std::int64_t>(colours, 0));
-                        return image;
-                    }
-                }
+                image.failure
+                    = paletteFault(rowBytes, std::uint64_t(width), unsigned(bits), colours);
+                if (!image.failure.empty())
+                    return image;
             }
         }
     } else if (std::memcmp(head, "\x89PNG", 4) != 0 && std::memcmp(head, "GIF8", 4) != 0) {
