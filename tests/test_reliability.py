@@ -51,13 +51,9 @@ BIG = 50 << 20
 NO_LINK = b"#version 460 core\nout vec4 colour;\nvoid shade() { colour = vec4(1.0); }\n"
 
 
-def png(width, height, depth, colour_type, rows):
-    return harness.png(width, height, rows, depth, colour_type)
-
-
 # test.png again at 16 bits a channel: the decoder's 8-bit result is the same picture.
-DEEP_PNG = png(256, 256, 16, 6, ([b for x in range(256) for c in harness.pixel(x, y) for b in (c, c)]
-                                 for y in range(256)))
+DEEP_PNG = harness.png(256, 256, ([b for x in range(256) for c in harness.pixel(x, y) for b in (c, c)]
+                                  for y in range(256)), 16)
 
 
 def regression(name):
@@ -81,7 +77,7 @@ SAME_PICTURE = {
 }
 # A valid 16-bit RGBA PNG of 16384x16384 is refused by its header alone; the
 # rows stay out, as they take seconds to compress.
-DEEP_WIDE_PNG = png(16384, 16384, 16, 6, [])
+DEEP_WIDE_PNG = harness.png(16384, 16384, [], 16)
 
 
 def directory(name):
@@ -120,11 +116,12 @@ CASES = {
                            DECODER % r"Image not of any known type, or corrupt"),
     "image a directory": ({}, directory("test.png"), False, r"failed to load test\.png: Is a directory\n"),
     "image unreadable": ({}, unreadable("test.png"), True, r"failed to load test\.png: Permission denied\n"),
-    "image grey": ({"image": png(5, 3, 8, 0, [[9, 99, 199, 255, 0]] * 3)}, None, False, ""),
-    "image grey and alpha": ({"image": png(5, 3, 8, 4, [[9, 0, 99, 80, 199, 255, 255, 9, 0, 0]] * 3)}, None, False, ""),
-    "image RGB, odd width": ({"image": png(5, 3, 8, 2, [range(15)] * 3)}, None, False, ""),
-    "image 16384 wide": ({"image": png(16384, 1, 8, 6, [[90] * 65536])}, None, False, ""),
-    "image 16385 wide": ({"image": png(16385, 1, 8, 6, [[90] * 65540])}, None, False, HUGE % "16385x1"),
+    "image grey": ({"image": harness.png(5, 3, [[9, 99, 199, 255, 0]] * 3, 8, 0)}, None, False, ""),
+    "image grey and alpha": ({"image": harness.png(5, 3, [[9, 0, 99, 80, 199, 255, 255, 9, 0, 0]] * 3, 8, 4)}, None,
+                             False, ""),
+    "image RGB, odd width": ({"image": harness.png(5, 3, [range(15)] * 3, 8, 2)}, None, False, ""),
+    "image 16384 wide": ({"image": harness.png(16384, 1, [[90] * 65536])}, None, False, ""),
+    "image 16385 wide": ({"image": harness.png(16385, 1, [[90] * 65540])}, None, False, HUGE % "16385x1"),
     "image 16-bit PGM, maxval 65535": ({"image": regression("pgm-16-bit")}, None, False, ""),
     "image 16-bit PPM, maxval 65535": ({"image": regression("ppm-16-bit")}, None, False, ""),
     "image JPEG": ({"image": convert("jpg")}, None, False, REFUSED % "JPEG"),
