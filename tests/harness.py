@@ -13,6 +13,7 @@ profile with no override.
 """
 import atexit
 import os
+import re
 import shutil
 import signal
 import struct
@@ -161,15 +162,17 @@ class Viewer:
     def frames(self):
         return sum(1 for event in self.events() if event[0] == "frame")
 
+    def until(self, done, what, timeout=60):
+        """Polls done() until it is true; fails if the viewer exits first."""
+        if not poll(lambda: done() or self.proc.poll() is not None, timeout):
+            raise AssertionError("%s: not within %s s" % (what, timeout))
+        if not done():
+            raise AssertionError("%s: the viewer exited with %s first:\n%s"
+                                 % (what, self.proc.returncode, self.stderr()))
+
     def wait_frames(self, count, timeout=60):
         """Waits until `count` frames in all have been presented."""
-        deadline = time.time() + timeout
-        while self.frames() < count:
-            if self.proc.poll() is not None:
-                raise AssertionError("the viewer exited with %s:\n%s" % (self.proc.returncode, self.stderr()))
-            if time.time() > deadline:
-                raise AssertionError("%d frames presented, not %d, within %s s" % (self.frames(), count, timeout))
-            time.sleep(0.05)
+        self.until(lambda: self.frames() >= count, "%d frames presented" % count, timeout)
 
     def more_frames(self, count=3, timeout=60):
         """Waits until `count` more frames are presented."""
@@ -177,17 +180,11 @@ class Viewer:
 
     def wait_window(self, timeout=60):
         """Waits until the viewer's window is mapped; returns its id."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            found = self.x("xdotool", "search", "--onlyvisible", "--name", "^title$").stdout.split()
-            if found:
-                self.window = found[0]
-                return self.window
-            if self.proc.poll() is not None:
-                raise AssertionError("viewer exited with %s before its window showed:\n%s"
-                                     % (self.proc.returncode, self.stderr()))
-            time.sleep(0.1)
-        raise AssertionError("the viewer's window did not appear")
+        def find():
+            self.window = (self.x("xdotool", "search", "--onlyvisible", "--name", "^title$").stdout.split() + [None])[0]
+            return self.window
+        self.until(find, "the viewer's window", timeout)
+        return self.window
 
     def grab(self):
         """Reads the window's current picture: (width, height, RGB bytes)."""
@@ -211,9 +208,8 @@ class Viewer:
         ended: it polls the key once a frame, so a press and release between
         two polls would go unseen."""
         self.x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape", check=True)
-        count, deadline = self.frames() + 2, time.time() + 60
-        while self.frames() < count and self.proc.poll() is None and time.time() < deadline:
-            time.sleep(0.05)
+        count = self.frames() + 2
+        poll(lambda: self.frames() >= count or self.proc.poll() is not None)
         self.x("xdotool", "keyup", "Escape", check=True)
 
     def close(self):
@@ -251,6 +247,16 @@ class Viewer:
         self.err.close()
         if os.path.exists(self.frames_file):
             os.remove(self.frames_file)
+
+
+def poll(condition, timeout=60):
+    """Whether condition() turns true within timeout seconds."""
+    deadline = time.time() + timeout
+    while not condition():
+        if time.time() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
 
 
 class TestCase(unittest.TestCase):
@@ -293,23 +299,11 @@ def main(argv=None):
 
 
 def parse_ppm(data):
-    """Parses a binary 8-bit PPM (P6) into (width, height, RGB bytes)."""
-    fields = []
-    pos = 2
-    assert data[:2] == b"P6", "not a binary PPM"
-    while len(fields) < 3:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos)
-            continue
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(int(data[start:pos]))
-    width, height, maxval = fields
-    assert maxval == 255
-    pixels = data[pos + 1:pos + 1 + width * height * 3]
+    """Parses ImageMagick's binary 8-bit PPM (P6) into (width, height, RGB bytes)."""
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    assert header, "not a binary 8-bit PPM"
+    width, height = int(header.group(1)), int(header.group(2))
+    pixels = data[header.end():]
     assert len(pixels) == width * height * 3
     return width, height, pixels
 
@@ -362,44 +356,23 @@ def png(width, height, rows, depth=8, colour_type=6, palette=b""):
 
 
 def read_png(path):
-    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG
-    without interlacing, as png() writes them."""
+    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG as
+    png() writes it: not interlaced, no row filtered."""
     with open(path, "rb") as f:
         data = f.read()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "%s: not a PNG" % path
-    pos, idat = 8, b""
+    chunks, pos = {}, 8
     while pos < len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert depth == 8 and colour in (2, 6) and interlace == 0, "%s: not 8-bit RGB(A)" % path
-        elif kind == b"IDAT":
-            idat += body
+        chunks[kind] = chunks.get(kind, b"") + data[pos + 8:pos + 8 + length]
         pos += 12 + length
-    channels = 4 if colour == 6 else 3
-    stride = width * channels
-    raw = zlib.decompress(idat)
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        kind, row = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            left = row[i - channels] if i >= channels else 0
-            up, corner = previous[i], previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                row[i] = (row[i] + left) & 255
-            elif kind == 2:
-                row[i] = (row[i] + up) & 255
-            elif kind == 3:
-                row[i] = (row[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
-        rows.append([tuple(row[x * channels:(x + 1) * channels]) + ((255,) if channels == 3 else ())
-                     for x in range(width)])
-        previous = row
-    return width, height, rows
+    width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
+    assert depth == 8 and colour in (2, 6) and interlace == 0, "%s: not 8-bit RGB(A)" % path
+    channels, raw = 4 if colour == 6 else 3, zlib.decompress(chunks[b"IDAT"])
+    rows = [raw[y * (width * channels + 1):(y + 1) * (width * channels + 1)] for y in range(height)]
+    assert all(row[0] == 0 for row in rows), "%s: filtered rows" % path
+    return width, height, [[tuple(row[1 + x * channels:1 + (x + 1) * channels]) + (255,) * (4 - channels)
+                            for x in range(width)] for row in rows]
 
 
 def bmp(width, height, bits=24, pixels=b"", header=40, palette=b""):

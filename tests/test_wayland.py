@@ -17,7 +17,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 
 import harness
 
@@ -46,17 +45,16 @@ class Weston:
             ["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--no-config", "--idle-time=0",
              "--socket=" + SOCKET, "--width=1600", "--height=900"],
             env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        deadline = time.time() + 30
-        self.display = None
-        while not self.display:
-            if self.proc.poll() is not None or time.time() > deadline:
-                output = self.output()
-                self.stop()
-                raise RuntimeError("weston did not start:\n" + output)
+
+        def listening():
             found = re.search(r"listening on display (:\d+)", self.output())
-            if found and os.path.exists(os.path.join(self.runtime, SOCKET)):
-                self.display = found.group(1)
-            time.sleep(0.1)
+            return found and os.path.exists(os.path.join(self.runtime, SOCKET)) and found.group(1)
+        harness.poll(lambda: listening() or self.proc.poll() is not None, 30)
+        self.display = listening()
+        if not self.display:
+            output = self.output()
+            self.stop()
+            raise RuntimeError("weston did not start:\n" + output)
 
     def press_escape(self):
         """Escape on the keyboard weston reads: held over a few frames, as in
@@ -81,16 +79,6 @@ class Weston:
         self.screen.stop()
 
 
-def focused(viewer, timeout=10):
-    """Whether the compositor hands the viewer's window the keyboard."""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if viewer.x("xdotool", "getwindowfocus").stdout.strip() == viewer.window:
-            return True
-        time.sleep(0.1)
-    return False
-
-
 class WaylandDesktop(harness.TestCase):
     def test_x11_window_on_xwayland_shows_the_scene_and_escape_ends_it(self):
         expected = self.picture(fake_time=CLOCK)
@@ -104,7 +92,8 @@ class WaylandDesktop(harness.TestCase):
         self.assertEqual(shown[:2], (1280, 720))
         worst = max(abs(a - b) for a, b in zip(shown[2], expected[2]))
         self.assertLessEqual(worst, 3, "the picture on Xwayland differs from the one on Xvfb")
-        self.assertTrue(focused(viewer), "weston never gave the window the keyboard")
+        self.assertTrue(harness.poll(lambda: viewer.x("xdotool", "getwindowfocus").stdout.strip() == viewer.window, 10),
+                        "weston never gave the window the keyboard")
         weston.press_escape()
         self.assertEqual(viewer.wait(), (0, "", ""))
 
