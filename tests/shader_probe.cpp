@@ -16,29 +16,19 @@
 
 namespace {
 
-GLuint currentProgram()
-{
-    GLint program = 0;
-    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    return static_cast<GLuint>(program);
-}
-
 void listInterface(GLuint program)
 {
-    GLint count = 0;
+    GLint count = 0, size = 0;
     GLchar name[256];
-    GLint size = 0;
     GLenum type = 0;
     glGetProgramiv(program, GL_ACTIVE_ATTRIBUTES, &count);
-    for (GLint i = 0; i < count; i++) {
-        glGetActiveAttrib(
-            program, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+    for (GLuint i = 0; i < GLuint(count); i++) {
+        glGetActiveAttrib(program, i, sizeof name, nullptr, &size, &type, name);
         std::fprintf(stderr, "attribute %d 0x%04x\n", glGetAttribLocation(program, name), type);
     }
     glGetProgramiv(program, GL_ACTIVE_UNIFORMS, &count);
-    for (GLint i = 0; i < count; i++) {
-        glGetActiveUniform(
-            program, static_cast<GLuint>(i), sizeof name, nullptr, &size, &type, name);
+    for (GLuint i = 0; i < GLuint(count); i++) {
+        glGetActiveUniform(program, i, sizeof name, nullptr, &size, &type, name);
         std::fprintf(stderr, "uniform %s 0x%04x\n", name, type);
     }
 }
@@ -59,13 +49,8 @@ Values readBack(GLuint program)
     return v;
 }
 
-int fail(const char* what)
-{
-    std::fprintf(stderr, "setters: %s\n", what);
-    return 1;
-}
-
-int checkSetters(const Shader& shader, GLuint program)
+// What is wrong with the setters, or nullptr.
+const char* checkSetters(const Shader& shader, GLuint program)
 {
     // Distinct entries, so a transposed or partial write shows.
     glm::mat4 matrix;
@@ -78,21 +63,19 @@ int checkSetters(const Shader& shader, GLuint program)
     shader.setMat4("matrix", matrix);
     Values written = readBack(program);
     if (written.unit != 3)
-        return fail("setInt did not write");
+        return "setInt did not write";
     if (std::memcmp(written.colour, &colour[0], sizeof written.colour) != 0)
-        return fail("setVec3 did not write");
+        return "setVec3 did not write";
     if (std::memcmp(written.matrix, &matrix[0][0], sizeof written.matrix) != 0)
-        return fail("setMat4 did not write the columns in order");
+        return "setMat4 did not write the columns in order";
 
     shader.setInt("absent", 7);
     shader.setVec3("absent", glm::vec3(9.0f));
     shader.setMat4("absent", glm::mat4(9.0f));
     Values after = readBack(program);
     if (std::memcmp(&after, &written, sizeof after) != 0)
-        return fail("a write to an absent name changed a uniform");
-    if (glGetError() != GL_NO_ERROR)
-        return fail("a write raised a GL error");
-    return 0;
+        return "a write to an absent name changed a uniform";
+    return glGetError() == GL_NO_ERROR ? nullptr : "a write raised a GL error";
 }
 
 } // namespace
@@ -120,13 +103,17 @@ int main(int argc, char** argv)
 
     Shader shader(argv[1], argv[2]);
     shader.use();
-    GLuint program = currentProgram();
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     int status = 0;
     for (int i = 3; i < argc; i++) {
+        const char* fault = nullptr;
         if (std::strcmp(argv[i], "--interface") == 0)
-            listInterface(program);
-        else if (std::strcmp(argv[i], "--setters") == 0)
-            status |= checkSetters(shader, program);
+            listInterface(GLuint(program));
+        else if (std::strcmp(argv[i], "--setters") == 0
+            && (fault = checkSetters(shader, GLuint(program))))
+            std::fprintf(stderr, "setters: %s\n", fault);
+        status |= fault != nullptr;
     }
     glfwDestroyWindow(window);
     glfwTerminate();
