@@ -1,21 +1,16 @@
 #!/usr/bin/env python3
 """Benchmark of the viewer on Mesa's software rasteriser, against a floor.
 
-On one private 1280x720 Xvfb it runs, several times each and interleaved so
-that drift hits all alike: the viewer as shipped; the same binary from
-scratch directories whose fragment shaders output a flat colour and the
-texture's colour unlit (the cost of texturing and of lighting), each once
-with the shipped vertex shader and once with a plain one (what the shipped
-vertex stage saves); and the floor program (tools/bench_floor.cpp: the same
-window and context, clear and swap only). The tests' preload stamps start-up
-and every buffer swap and closes the window after a set number of frames,
-so the viewer runs exactly as shipped. Then callgrind counts the
-instructions of a fixed number of frames of the viewer and of the floor.
+On one private Xvfb it runs, interleaved so that drift hits all alike: the
+viewer as shipped; the viewer with fragment shaders that output a flat
+colour or the texture unlit, each with the shipped vertex shader and with a
+plain one; and the floor program (tools/bench_floor.cpp: the same window,
+clear and swap only). The tests' preload stamps start-up and every swap and
+closes the window after a set number of frames. Then callgrind counts the
+instructions of a few frames of the viewer and of the floor.
 
-Usage: bench.py --build DIR [--runs N] [--frames N] [--warmup N]
-                [--callgrind-frames N] [--no-callgrind]
-DIR is a build tree configured with -DVIEWER_BENCH=ON, in which the viewer,
-the floor and the tests' preload are built.
+Usage: bench.py --build DIR [--runs N] [--frames N] [--warmup N] [--callgrind-frames N] [--no-callgrind]
+DIR is a build tree configured with -DVIEWER_BENCH=ON.
 """
 import argparse
 import collections
@@ -28,37 +23,25 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
 import harness  # noqa: E402
 
-# The two fragment variants replace the shipped fragment shader (the linker
-# drops the vertex outputs they no longer read); each runs with the shipped
-# vertex shader and with this plain one, which draws every face.
+# The fragment variants replace the shipped fragment shader (the linker drops
+# the vertex outputs they no longer read); each also runs with this plain
+# vertex shader, which draws every face.
 PLAIN_VERTEX = b"""#version 460 core
 layout (location = 0) in vec3 aPos;
 layout (location = 1) in vec2 aTexCoord;
 out vec2 TexCoord;
-uniform mat4 model;
-uniform mat4 view;
-uniform mat4 projection;
-void main()
-{
-    TexCoord = aTexCoord;
-    gl_Position = projection * view * model * vec4(aPos, 1.0);
-}
+uniform mat4 model, view, projection;
+void main() { TexCoord = aTexCoord; gl_Position = projection * view * model * vec4(aPos, 1.0); }
 """
 FLAT_FRAGMENT = b"""#version 460 core
 out vec4 FragColor;
-void main()
-{
-    FragColor = vec4(0.8, 0.5, 0.2, 1.0);
-}
+void main() { FragColor = vec4(0.8, 0.5, 0.2, 1.0); }
 """
 UNLIT_FRAGMENT = b"""#version 460 core
 in vec2 TexCoord;
 out vec4 FragColor;
 uniform sampler2D texture0;
-void main()
-{
-    FragColor = vec4(texture(texture0, TexCoord).rgb, 1.0);
-}
+void main() { FragColor = vec4(texture(texture0, TexCoord).rgb, 1.0); }
 """
 FLAT, UNLIT, PLAIN = "flat colour", "unlit texture", ", plain vertex"
 # Ratios of two programs' frame rates, each taken within one round, where the
