@@ -22,60 +22,53 @@ import harness  # noqa: E402
 SOURCE = os.path.join(harness.SOURCE_DIR, "test.png")
 SIZE = "12x9!"  # odd sizes, so that rows need padding in every format that pads
 
-# file name: ImageMagick options before the output, output format
-# Half transparent, at one alpha level.
+# file name: ImageMagick options before the output. Half transparent, at one alpha level:
 ALPHA = ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel"]
-PNG = {
-    "png-grey-%d.png" % d: ["-colorspace", "Gray", "-define", "png:color-type=0", "-define", "png:bit-depth=%d" % d]
-    for d in (1, 2, 4, 8, 16)
-}
-PNG.update({
-    # ImageMagick picks the bit depth from the number of colours.
-    "png-palette-%d-colours.png" % 2 ** d: ["-colors", str(2 ** d), "-define", "png:color-type=3"] for d in (1, 2, 4, 8)
-})
-PNG.update({
-    "png-rgb-8.png": ["-define", "png:color-type=2", "-define", "png:bit-depth=8"],
-    "png-rgb-16.png": ["-define", "png:color-type=2", "-define", "png:bit-depth=16"],
-    "png-grey-alpha-8.png": ["-colorspace", "Gray", *ALPHA, "-define", "png:color-type=4",
-                             "-define", "png:bit-depth=8"],
-    "png-grey-alpha-16.png": ["-colorspace", "Gray", *ALPHA, "-define", "png:color-type=4",
-                              "-define", "png:bit-depth=16"],
-    "png-rgba-8.png": [*ALPHA, "-define", "png:color-type=6", "-define", "png:bit-depth=8"],
-    "png-rgba-16.png": [*ALPHA, "-define", "png:color-type=6",
-                        "-define", "png:bit-depth=16"],
-    "png-palette-transparent.png": ["-transparent", "rgb(20,20,20)", "-colors", "16", "-define",
-                                    "png:color-type=3"],
-})
+GREY = ["-colorspace", "Gray"]
+
+
+def png_type(colour_type, depth):
+    return ["-define", "png:color-type=%d" % colour_type, "-define", "png:bit-depth=%d" % depth]
+
+
+PNG = {"png-grey-%d.png" % d: GREY + png_type(0, d) for d in (1, 2, 4, 8, 16)}
+# ImageMagick picks a palette's bit depth from the number of colours.
+PNG.update({"png-palette-%d-colours.png" % 2 ** d: ["-colors", str(2 ** d), "-define", "png:color-type=3"]
+            for d in (1, 2, 4, 8)})
+for d in (8, 16):
+    PNG.update({"png-rgb-%d.png" % d: png_type(2, d), "png-grey-alpha-%d.png" % d: GREY + ALPHA + png_type(4, d),
+                "png-rgba-%d.png" % d: ALPHA + png_type(6, d)})
+PNG["png-palette-transparent.png"] = ["-transparent", "rgb(20,20,20)", "-colors", "16", "-define", "png:color-type=3"]
 PNG.update({name.replace(".png", "-interlaced.png"): opts + ["-interlace", "PNG"] for name, opts in list(PNG.items())})
 OTHERS = {
     "jpeg-baseline.jpg": ["-quality", "75"],
     "jpeg-progressive.jpg": ["-interlace", "JPEG"],
-    "jpeg-grey.jpg": ["-colorspace", "Gray"],
+    "jpeg-grey.jpg": GREY,
     "gif-still.gif": [],
     "gif-transparent.gif": ["-transparent", "rgb(20,20,20)"],
     "bmp-24.bmp": ["-type", "TrueColor"],
-    "bmp-32-alpha.bmp": ["-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel"],
+    "bmp-32-alpha.bmp": ALPHA,
     "bmp-palette.bmp": ["-colors", "16", "-type", "Palette", "-compress", "None"],
     "bmp-mono.bmp": ["-monochrome"],
     "tga-24.tga": ["-alpha", "off", "-compress", "None"],
-    "tga-32-rle.tga": [*ALPHA, "-compress", "RLE"],
+    "tga-32-rle.tga": ALPHA + ["-compress", "RLE"],
     "tga-grey.tga": ["-alpha", "off", "-type", "Grayscale", "-compress", "None"],
     "tga-palette-rle.tga": ["-colors", "16", "-type", "Palette", "-compress", "RLE"],
     "psd-rgb.psd": ["-alpha", "off", "-compress", "None"],
-    "psd-rgba-rle.psd": [*ALPHA, "-compress", "RLE"],
+    "psd-rgba-rle.psd": ALPHA + ["-compress", "RLE"],
     "hdr.hdr": [],
-    "pgm-8.pgm": ["-colorspace", "Gray", "-depth", "8"],
-    "pgm-16.pgm": ["-colorspace", "Gray", "-depth", "16"],
+    "pgm-8.pgm": GREY + ["-depth", "8"],
+    "pgm-16.pgm": GREY + ["-depth", "16"],
     "ppm-8.ppm": ["-depth", "8"],
     "ppm-16.ppm": ["-depth", "16"],
 }
-PREFIX = {".bmp": {"bmp-24.bmp": "BMP3:", "bmp-palette.bmp": "BMP3:"}}
+# Written in the older BMP version, without the colour-space header.
+BMP3 = {"bmp-24.bmp", "bmp-palette.bmp"}
 
 
 def convert(out_dir, name, options):
-    prefix = PREFIX.get(os.path.splitext(name)[1], {}).get(name, "")
-    subprocess.run(["convert", SOURCE, "-resize", SIZE] + options + [prefix + os.path.join(out_dir, name)],
-                   check=True)
+    subprocess.run(["convert", SOURCE, "-resize", SIZE] + options
+                   + [("BMP3:" if name in BMP3 else "") + os.path.join(out_dir, name)], check=True)
 
 
 def gif_animated(out_dir):
