@@ -1,17 +1,13 @@
-"""What the tests, the benchmark and the generators share: the viewer's runs
-on a private X server, the staging of its working directory, and the image
-files they read and write. Every other Python file imports it one way:
-`import harness` (from tools/ and fuzz/, with tests/ put on the path).
-
-The tests get their paths from the environment CTest sets: VIEWER (the
-binary), SOURCE_DIR (the repository), PRELOAD_LIB (tests/preload.c, which
-fixes the clock, counts frames and more, each part by its own variable) and
-WM_CLOSE (sends a window manager's close request). VIEWER_GL_DRIVER picks the
-GL the viewer gets: llvmpipe (the default), raised to 4.6 by Mesa's
-override, or zink on the lavapipe Vulkan rasteriser, a genuine 4.6 core
-profile with no override.
+"""What the tests, the benchmark and the generators share: runs of the viewer
+on a private X server, its staged working directory, and image files. Every
+other Python file imports it as `harness` (tools/ and fuzz/ put tests/ on the
+path). CTest sets VIEWER, SOURCE_DIR, PRELOAD_LIB (tests/preload.c) and
+WM_CLOSE; VIEWER_GL_DRIVER picks llvmpipe (the default, raised to 4.6 by
+Mesa's override) or zink on lavapipe (a genuine 4.6 core profile).
 """
 import atexit
+import functools
+import math
 import os
 import re
 import shutil
@@ -38,6 +34,21 @@ DRIVERS = {"llvmpipe": GL_OVERRIDE, "zink": ZINK}
 DRIVER = os.environ.get("VIEWER_GL_DRIVER", "llvmpipe")
 # CTest's code for a test that could not run.
 SKIPPED = 77
+
+
+# The scene: cube i stands at CUBES[i], turned 20 i degrees about (1, 0.3, 0.5).
+CUBES = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4, -0.4, -3.5),
+         (-1.7, 3, -7.5), (1.3, -2, -2.5), (1.5, 2, -2.5), (1.5, 0.2, -1.5), (-1.3, 1, -1.5)]
+
+
+def model(position, degrees, axis=(1, 0.3, 0.5)):
+    """A model matrix, by columns: translation times a rotation about the axis."""
+    x, y, z = (a / math.sqrt(sum(b * b for b in axis)) for a in axis)
+    c, s = math.cos(math.radians(degrees)), math.sin(math.radians(degrees))
+    k = 1 - c
+    return [(c + k * x * x, k * x * y + s * z, k * x * z - s * y, 0),
+            (k * x * y - s * z, c + k * y * y, k * y * z + s * x, 0),
+            (k * x * z + s * y, k * y * z - s * x, c + k * z * z, 0), (*position, 1)]
 
 
 class Xvfb:
@@ -71,24 +82,17 @@ class Xvfb:
         self.stop()
 
 
+@functools.cache
 def runtime_dir():
     """A private directory for the session's sockets, made once per process."""
-    global RUNTIME_DIR
-    if RUNTIME_DIR is None:
-        RUNTIME_DIR = tempfile.mkdtemp(prefix="viewer-runtime-")
-        atexit.register(shutil.rmtree, RUNTIME_DIR, True)
-    return RUNTIME_DIR
-
-
-RUNTIME_DIR = None
+    directory = tempfile.mkdtemp(prefix="viewer-runtime-")
+    atexit.register(shutil.rmtree, directory, True)
+    return directory
 
 
 def stage(directory=None, vertex=None, fragment=None, image=None):
-    """Lays out a working directory as the viewer expects it.
-
-    Each of vertex, fragment and image is None for the shipped file, bytes
-    for a file with that content, or False to leave the file out.
-    """
+    """Lays out a working directory for the viewer: each file is None for the
+    shipped one, bytes for that content, or False to leave it out."""
     directory = directory or tempfile.mkdtemp(prefix="viewer-")
     os.makedirs(os.path.join(directory, "Shaders"), exist_ok=True)
     for name, content in (("Shaders/OG_V.glsl", vertex), ("Shaders/OG_F.glsl", fragment), ("test.png", image)):
@@ -118,11 +122,9 @@ class Viewer:
         after the preload library."""
         env = dict(env or {})
         self.env = dict(os.environ)
-        for key in list(GL_OVERRIDE) + list(ZINK) + ["LD_PRELOAD"]:
+        for key in list(GL_OVERRIDE) + list(ZINK) + ["LD_PRELOAD", "DISPLAY"]:
             self.env.pop(key, None)
-        if display is None:
-            self.env.pop("DISPLAY", None)
-        else:
+        if display is not None:
             self.env["DISPLAY"] = display
         if gl_override:
             self.env.update(DRIVERS[driver or DRIVER])
@@ -146,8 +148,11 @@ class Viewer:
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
         self.started = time.monotonic_ns()
+        # A session of its own, so that a run is ended whole, wrappers and
+        # chroots included.
         self.proc = subprocess.Popen(command or [os.path.abspath(VIEWER)], cwd=cwd, env=self.env,
-                                     stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err)
+                                     stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err,
+                                     start_new_session=True)
         self.window = None
 
     def x(self, *args, **kw):
@@ -220,8 +225,7 @@ class Viewer:
         try:
             status = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            self.proc.send_signal(signal.SIGKILL)
-            self.proc.wait()
+            self.kill()
             raise AssertionError("the viewer did not exit within %s s" % timeout)
         return status, self.stdout(), self.stderr()
 
@@ -237,7 +241,7 @@ class Viewer:
 
     def kill(self):
         if self.proc.poll() is None:
-            self.proc.kill()
+            os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
 
     def dispose(self):
@@ -396,22 +400,6 @@ def bmp_rgb(width, height, colour, top_first=False):
 def tga(width, height, bits=32, image_type=2, pixels=b""):
     """A TGA header of a picture without colour map, then `pixels`."""
     return struct.pack("<BBBHHBHHHHBB", 0, 0, image_type, 0, 0, 0, 0, 0, width, height, bits, 8) + pixels
-
-
-def tga_rle(width, height, texel):
-    """A run-length TGA of 32-bit pixels texel(x, y) -> (r, g, b, a), stored
-    bottom row first as the format's default origin says."""
-    data = bytearray(tga(width, height, 32, 10))
-    for y in reversed(range(height)):
-        x = 0
-        while x < width:
-            run = 1
-            while x + run < width and run < 128 and texel(x + run, y) == texel(x, y):
-                run += 1
-            r, g, b, a = texel(x, y)
-            data += bytes((0x80 | (run - 1), b, g, r, a))
-            x += run
-    return bytes(data)
 
 
 def pic(width, height, packets):

@@ -1,23 +1,17 @@
-"""The Debian package as a user meets it, in clean Debian 12 and 13 trees: apt
-installs it with nothing but its own dependencies; the installed command,
-typed in an empty directory, and the menu entry's command each open the
-window silently, show the same frame as the build tree's program at a fixed
-clock and end with status 0 on Escape; so does the command given a scene's
-directory, and it answers --help, --version and misuse without a window;
-purging it leaves none of its files.
+"""The Debian package as a user meets it, in throwaway copies of clean Debian
+12 and 13 trees (scripts/chroot.sh): apt installs it from its own Depends;
+the command typed in an empty directory and the menu entry's command show
+the build tree's frame at a fixed clock, silently, ending with 0 on Escape;
+so does the command given a scene's directory; it answers --help, --version
+and misuse without a window; a purge leaves none of its files. Only the
+viewer runs in the trees, on the host's private Xvfb.
 
-Run as root by scripts/test-package.sh, which passes DEB (the package),
-VIEWER (the build tree's program), SOURCE_DIR and PRELOAD_LIB. The trees
-are throwaway copies of the cached pristine ones (scripts/chroot.sh); only
-the viewer runs in them, on a private Xvfb of the host reached through its
-socket.
-
-Usage: test_package.py [RELEASE ...]   (default: bookworm trixie)
+Run as root by scripts/test-package.sh, which passes DEB, VIEWER, SOURCE_DIR
+and PRELOAD_LIB. Usage: test_package.py [RELEASE ...]
 """
 import os
 import shlex
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -65,10 +59,8 @@ class Package(harness.TestCase):
 
     def in_tree(self, command, binds):
         """The command line that runs command in the tree with those binds."""
-        args = [self.tree]
-        for bind in binds:
-            args += ["--bind", bind]
-        return shell("chroot_run", *args, "--", *command)
+        binds = [arg for bind in binds for arg in ("--bind", bind)]
+        return shell("chroot_run", self.tree, *binds, "--", *command)
 
     def run_in(self, *command, binds=(), **kw):
         return subprocess.run(self.in_tree(command, binds), stdin=subprocess.DEVNULL, **kw)
@@ -86,38 +78,19 @@ class Package(harness.TestCase):
         return result.stdout
 
     def frame(self, command, cwd):
-        """Runs command in the tree from cwd at the fixed clock; returns its
-        steady frame after checking it prints nothing and ends with 0 on
-        Escape."""
+        """The steady frame of command run in the tree from cwd at the fixed
+        clock, which must print nothing and end with 0 on Escape."""
         # A desktop session has XDG_RUNTIME_DIR; without it GLFW 3.4 (Debian
         # 13), looking for a Wayland compositor first, has libwayland print
         # a complaint.
         env = ["env", "-C", cwd, "DISPLAY=" + self.server.display, "XDG_RUNTIME_DIR=/run/user/0",
-               "MESA_GL_VERSION_OVERRIDE=4.6", "MESA_GLSL_VERSION_OVERRIDE=460",
+               *("%s=%s" % item for item in harness.GL_OVERRIDE.items()),
                "LD_PRELOAD=%s/preload.so" % KIT, "FAKE_GLFW_TIME=%r" % CLOCK, "VIEWER_FRAMES_FILE=%s/frames" % KIT]
-        binds = ["/tmp/.X11-unix:/tmp/.X11-unix", "%s:%s" % (self.kit, KIT)]
         frames = os.path.join(self.kit, "frames")
         open(frames, "w").close()
-        # A session of its own, so that a failed run can be ended whole:
-        # chroot_run turns SIGTERM into the end of its namespace.
-        viewer = harness.Viewer(self.server.display, None, gl_override=False, preload=False, frames_file=frames,
-                                command=["setsid"] + self.in_tree(env + list(command), binds))
-        try:
-            try:
-                viewer.wait_window()
-                frame = viewer.steady()
-            except AssertionError as e:
-                raise AssertionError("%s: %s\n%s%s" % (command, e, viewer.stdout(), viewer.stderr()))
-            viewer.escape()
-            self.assertEqual(viewer.wait(), (0, "", ""), command)
-        finally:
-            try:
-                os.killpg(viewer.proc.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            viewer.proc.wait(20)
-            viewer.dispose()
-        return frame
+        return self.picture(self.kit, gl_override=False, preload=False, frames_file=frames,
+                            command=self.in_tree(env + list(command), ["/tmp/.X11-unix:/tmp/.X11-unix",
+                                                                       "%s:%s" % (self.kit, KIT)]))
 
     def check(self, release):
         tree = self.tree

@@ -65,7 +65,7 @@ SAME_PICTURE = {
                                                       for b in (c, c)] for y in range(256)), 16),
     "PPM, 16 bits a channel": convert("-alpha", "off", "-depth", "16", "ppm"),
     "BMP with alpha": convert("bmp"),
-    "TGA, run-length": harness.tga_rle(256, 256, harness.pixel),
+    "TGA, run-length": convert("-compress", "RLE", "tga"),
     "GIF": convert("gif"),
     "BMP, rows top first": harness.bmp_rgb(256, 256, harness.pixel, top_first=True),
 }
