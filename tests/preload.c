@@ -1,21 +1,14 @@
-/* Preloaded into the viewer by the tests, the benchmark and the package
- * tests: it drives and watches the program from outside, so the program
- * carries no code of their own. Each part is off unless its environment
- * variable is set:
- *
- *   FAKE_GLFW_TIME=S        the windowing library's clock reads S seconds,
- *                           so a frame shows a known light position
- *   VIEWER_FRAMES_FILE=F    a line is appended to F at glfwInit ("init"),
- *                           when the context is made current ("context")
- *                           and at every presented frame ("frame"), each
- *                           with the monotonic clock and the process's CPU
- *                           time in nanoseconds
- *   VIEWER_CLOSE_AFTER=N    the window is asked to close after N frames
- *   VIEWER_CALLGRIND_FROM=K under callgrind, instructions are counted from
- *                           frame K to frame VIEWER_CLOSE_AFTER, then dumped
- *   VIEWER_KEEP_LOADED      libraries stay loaded until the process ends
+/* Preloaded into the viewer by the tests, the benchmark and the package tests, so that the
+ * program carries no code of theirs. Each part is off unless its variable is set:
+ *   FAKE_GLFW_TIME=S          glfwGetTime reads S seconds: a frame shows a known light position
+ *   VIEWER_FRAMES_FILE=F      a line appended to F at glfwInit ("init"), when the context is made
+ *                             current ("context") and at every swap ("frame"), each with the
+ *                             monotonic clock and the process's CPU time in nanoseconds
+ *   VIEWER_CLOSE_AFTER=N      the window is asked to close after N frames
+ *   VIEWER_CALLGRIND_FROM=K   under callgrind, frames K to VIEWER_CLOSE_AFTER counted and dumped
+ *   VIEWER_KEEP_LOADED        libraries stay loaded until the process ends
  *   VIEWER_GLX_THROUGH_LIBGL  GLX is opened as libGL.so.1
- *   VIEWER_FAIL_GL_LOADER   the viewer's own code cannot open libGL
+ *   VIEWER_FAIL_GL_LOADER     the viewer's own code cannot open libGL
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
