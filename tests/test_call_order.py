@@ -71,8 +71,6 @@ glUseProgram(program = 3)
 CONTEXT = ("glXCreateContextAttribsARB{GLX_CONTEXT_MAJOR_VERSION_ARB, 4, GLX_CONTEXT_MINOR_VERSION_ARB, 6, "
            "GLX_CONTEXT_PROFILE_MASK_ARB, GLX_CONTEXT_CORE_PROFILE_BIT_ARB, 0}")
 SHUTDOWN = ["glXMakeCurrent(NULL)", "glXDestroyWindow", "glXDestroyContext"]
-CUBES = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4, -0.4, -3.5),
-         (-1.7, 3, -7.5), (1.3, -2, -2.5), (1.5, 2, -2.5), (1.5, 0.2, -1.5), (-1.3, 1, -1.5)]
 
 
 def matrix(columns):
@@ -88,33 +86,23 @@ def set_vec3(name, v):
     return 'set "%s": glUniform3fv(count = 1, value = %s)' % (name, matrix([v]))
 
 
-def model(position, degrees, axis=(1, 0.3, 0.5)):
-    """Translation times a rotation about the normalised axis, by columns."""
-    x, y, z = (a / math.sqrt(sum(b * b for b in axis)) for a in axis)
-    c, s = math.cos(math.radians(degrees)), math.sin(math.radians(degrees))
-    k = 1 - c
-    return [(c + k * x * x, k * x * y + s * z, k * x * z - s * y, 0),
-            (k * x * y - s * z, c + k * y * y, k * y * z + s * x, 0),
-            (k * x * z + s * y, k * y * z - s * x, c + k * z * z, 0), (*position, 1)]
-
-
 def frame(t):
     f = 1 / math.tan(math.radians(45) / 2)
     near, far = 0.1, 100
     light = (math.cos(t), 0, math.sin(t))
     calls = FRAME_START.splitlines() + [
-        set_mat4("view", model((0, 0, -3), 0)),
+        set_mat4("view", harness.model((0, 0, -3), 0)),
         set_mat4("projection", [(f / 1.7777778, 0, 0, 0), (0, f, 0, 0),
                                 (0, 0, -(far + near) / (far - near), -1),
                                 (0, 0, -2 * far * near / (far - near), 0)]),
         set_vec3("lightPos", light), set_vec3("lightColor", (1, 1, 1)),
         set_vec3("objectColor", (0.2, 0.2, 0.2)), set_vec3("viewPos", (0, 0, -3)),
         "glBindVertexArray(array = 1)"]
-    for i, position in enumerate(CUBES):
-        calls += [set_mat4("model", model(position, 20 * i)),
+    for i, position in enumerate(harness.CUBES):
+        calls += [set_mat4("model", harness.model(position, 20 * i)),
                   "glDrawArrays(mode = GL_TRIANGLES, first = 0, count = 36)"]
     return calls + ["glUseProgram(program = 3)", "glBindVertexArray(array = 2)",
-                    set_mat4("model", model(light, 0)),
+                    set_mat4("model", harness.model(light, 0)),
                     "glDrawArrays(mode = GL_TRIANGLES, first = 0, count = 36)"]
 
 

@@ -6,8 +6,6 @@ import shutil
 
 import harness
 
-POSITIONS = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4, -0.4, -3.5),
-             (-1.7, 3, -7.5), (1.3, -2, -2.5), (1.5, 2, -2.5), (1.5, 0.2, -1.5), (-1.3, 1, -1.5)]
 CORNERS = [(x, y, z) for x in (-0.5, 0.5) for y in (-0.5, 0.5) for z in (-0.5, 0.5)]
 FOCAL = 1 / math.tan(math.radians(45) / 2)
 HIDDEN = 1.5 * math.pi  # the marker stands right behind cube 0, out of sight
@@ -21,14 +19,6 @@ def project(p):
     back on +z, 45 degree field of view, 16:9, 1280x720."""
     x, y, z = p[0], p[1], p[2] - 3
     return 640 * (1 + FOCAL / 1.7777778 * x / -z), 360 * (1 - FOCAL * y / -z)
-
-
-def rotate(p, degrees, axis=(1, 0.3, 0.5)):
-    k = [a / math.hypot(*axis) for a in axis]
-    c, s = math.cos(math.radians(degrees)), math.sin(math.radians(degrees))
-    cross = (k[1] * p[2] - k[2] * p[1], k[2] * p[0] - k[0] * p[2], k[0] * p[1] - k[1] * p[0])
-    dot = sum(a * b for a, b in zip(k, p))
-    return [p[i] * c + cross[i] * s + k[i] * dot * (1 - c) for i in range(3)]
 
 
 def outline(points):
@@ -52,7 +42,8 @@ def depth_inside(poly, p):
 
 
 def cube_outline(i):
-    return outline([[a + b for a, b in zip(POSITIONS[i], rotate(c, 20 * i))] for c in CORNERS])
+    m = harness.model(harness.CUBES[i], 20 * i)
+    return outline([[sum(m[c][r] * (*p, 1)[c] for c in range(4)) for r in range(3)] for p in CORNERS])
 
 
 def grid(step, margin=2):
@@ -155,7 +146,7 @@ class Scene(harness.TestCase):
             x, z = math.cos(t), math.sin(t)
             face = outline([(x + dx, dy, z + 0.5) for dx in (-0.5, 0.5) for dy in (-0.5, 0.5)])
             # Cubes that could stand in front: their corners reach 0.866 from the centre.
-            nearer = [cube_outline(i) for i in range(10) if POSITIONS[i][2] + 0.87 > z + 0.5]
+            nearer = [cube_outline(i) for i in range(10) if harness.CUBES[i][2] + 0.87 > z + 0.5]
             spots[t] = [p for p in grid(6) if depth_inside(face, p) > 3
                         and all(depth_inside(o, p) < -3 for o in nearer)]
             self.assertGreater(len(spots[t]), 2000)
