@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Fuzzes the viewer's image step: installs what is missing, builds the fuzz
-# target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer),
-# replays every input that ever made it fail (fuzz/regressions), then fuzzes
-# from a seed of every image format for FUZZ_SECONDS (default 1800; 0 replays
-# only). Prints executions, coverage and findings; exits non-zero on a finding,
-# whose input is left in the build directory's findings/.
+# target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
+# and fuzzes for FUZZ_SECONDS (default 1800) from a seed of every image format
+# and every input that ever made it fail (fuzz/regressions). Prints
+# executions, coverage and findings; exits non-zero on a finding, whose input
+# is left in the build directory's findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -20,22 +20,13 @@ fuzzer=$build/fuzz_image
 # leaves that apart from a loop that never ends.
 limits=(-rss_limit_mb=2048 -timeout=60)
 
-regressions=(fuzz/regressions/*)
-"$fuzzer" "${limits[@]}" "${regressions[@]}" >"$build/replay.log" 2>&1 || {
-  cat "$build/replay.log"
-  echo "fuzz: a regression input fails again"
-  exit 1
-}
-echo "fuzz: ${#regressions[@]} regression inputs replayed, no finding"
-[ "$seconds" -gt 0 ] || exit 0
-
 rm -rf "$build/seeds" "$build/findings"
 mkdir -p "$build/corpus" "$build/findings"
 python3 fuzz/make_seeds.py "$build/seeds"
 status=0
 start=$SECONDS
 "$fuzzer" "${limits[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-  -artifact_prefix="$build/findings/" "$build/corpus" "$build/seeds" >"$build/fuzz.log" 2>&1 || status=$?
+  -artifact_prefix="$build/findings/" "$build/corpus" "$build/seeds" fuzz/regressions >"$build/fuzz.log" 2>&1 || status=$?
 executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/fuzz.log")
 coverage=$(grep -o 'cov: [0-9]* ft: [0-9]* corp: [0-9]*' "$build/fuzz.log" | tail -n 1)
 # libFuzzer also keeps inputs that took over 10 s, as slow-unit-*: a report,

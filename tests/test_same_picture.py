@@ -1,10 +1,8 @@
-"""The shipped shader pair draws the same picture as the pair it replaced,
-kept in tests/previous_shaders/: the viewer is run with each pair staged and
-the clock fixed, and the two frames must agree within one step of eight bits
-in every channel of every pixel. The shipped vertex shader drops the faces
-turned away from the eye to save fragment work; these frames are what shows
-that none of those faces could be seen, at many light positions, whatever
-the texture, and from cameras other than the viewer's own."""
+"""The shipped shader pair draws the picture of the pair it replaced (kept in
+tests/previous_shaders/) within one step of eight bits in every channel. The
+shipped vertex shader drops faces turned away from the eye; these frames show
+that none of them could be seen: at many clocks, whatever the texture, and
+from cameras other than the viewer's own."""
 import math
 import shutil
 
@@ -84,17 +82,12 @@ class SamePicture(harness.TestCase):
                                        "%s, t=%g" % (name, t))
 
     def test_from_other_cameras(self):
-        # Eyes well clear of every cube, so that the near plane cuts none:
-        # above and to the left, low and behind the nearer cubes, looking
-        # back at faces the viewer's own camera never sees. A shader that
-        # placed the eye anywhere else would drop faces that can be seen,
-        # thousands of pixels. What may differ is a lone pixel at a corner of
-        # a cube's outline, where the face turned away and the face turned
-        # towards the eye meet in a sliver narrower than a pixel and rounding
-        # in the rasteriser lets the first win a pixel the second does not
-        # reach: these cameras show one such pixel each. The viewer's own
-        # camera shows none, at any clock: the cubes stand still, and the
-        # marker, the only thing that moves, is never dropped.
+        # Eyes clear of every cube, some looking back at faces the viewer's
+        # camera never sees: a shader that put the eye anywhere else would
+        # drop thousands of visible pixels. What may differ is a lone pixel at
+        # an outline's corner, where a face turned away and one turned towards
+        # the eye meet in a sliver narrower than a pixel and the rasteriser's
+        # rounding gives it to the first; these cameras show one each.
         home = self.frame(SHIPPED, 2.5)
         for eye, centre in (((-5, 2, 3), (0, 0, -5)), ((4, -3, -9), (0, 0, -2)), ((3, 4, 6), (0, 0, -4))):
             shipped = self.frame(seen_from(SHIPPED, eye, centre), 2.5)

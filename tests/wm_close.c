@@ -6,24 +6,20 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: wm_close WINDOW-ID\n");
+    Display* display = argc == 2 ? XOpenDisplay(NULL) : NULL;
+    if (!display) {
+        fprintf(
+            stderr, argc == 2 ? "wm_close: cannot open display\n" : "usage: wm_close WINDOW-ID\n");
         return 2;
     }
-    Display* display = XOpenDisplay(NULL);
-    if (!display) {
-        fprintf(stderr, "wm_close: cannot open display\n");
-        return 1;
-    }
-    Window window = (Window)strtoul(argv[1], NULL, 0);
     XEvent event = { 0 };
     event.xclient.type = ClientMessage;
-    event.xclient.window = window;
+    event.xclient.window = (Window)strtoul(argv[1], NULL, 0);
     event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
     event.xclient.format = 32;
     event.xclient.data.l[0] = (long)XInternAtom(display, "WM_DELETE_WINDOW", False);
     event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, window, False, NoEventMask, &event);
+    XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
     XCloseDisplay(display);
     return 0;
 }

@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the viewer's menu icon from the image the viewer puts on its cubes:
-one cube seen from above a corner, test.png on its three visible faces, each
-face as dim as the viewer's light leaves it, on a transparent background.
-
-Reads 8-bit RGB or RGBA PNGs without interlacing, which is what
-make_test_png.py writes. Only the standard library is used and the output is
-the same bytes on every run.
-
-Usage: make_icon.py IMAGE SIZE OUTPUT
+"""Draws the viewer's menu icon: one cube seen from above a corner, test.png
+on its three visible faces, each as dim as the viewer's light leaves it, on a
+transparent background; the same bytes on every run, from the standard
+library alone. Usage: make_icon.py IMAGE SIZE OUTPUT
 """
 import math
 import os
