@@ -347,12 +347,14 @@ def pixel(x, y):
 
 
 def png(width, height, rows, depth=8, colour_type=6, palette=b""):
-    """A PNG of the given rows of channel bytes (RGBA 8-bit by default), with
-    a palette chunk when one is given; the same bytes on every run."""
+    """A PNG of rows of channel values, or of texel(x, y) -> channel values
+    (RGBA 8-bit by default), the same bytes on every run."""
     def chunk(kind, body):
         crc = zlib.crc32(kind + body) & 0xFFFFFFFF
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
 
+    texel = rows if callable(rows) else None
+    rows = ([c for x in range(width) for c in texel(x, y)] for y in range(height)) if texel else rows
     raw = b"".join(b"\0" + bytes(row) for row in rows)
     header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + (chunk(b"PLTE", palette) if palette else b"")

@@ -55,18 +55,8 @@ def front(x, y):
     return tuple(round(v) for v in project((x, y, 0.5)))
 
 
-def png(width, height, colour_type, texel):
-    """An 8-bit PNG; texel(x, y) gives the channel values, rows from the top."""
-    rows = ([c for x in range(width) for c in texel(x, y)] for y in range(height))
-    return harness.png(width, height, rows, 8, colour_type)
-
-
 def quadrants(width, height, tl, tr, bl, br):
     return lambda x, y: (tl if x < width / 2 else tr) if y < height / 2 else (bl if x < width / 2 else br)
-
-
-def lit(frame):
-    return frame[2].strip(b"\0") != b""
 
 
 def two_frames(viewer):
@@ -75,7 +65,7 @@ def two_frames(viewer):
     while len(grabs) < 2:
         viewer.more_frames(10)
         grab = viewer.grab()
-        if lit(grab):
+        if grab[2].strip(b"\0"):
             grabs.append(grab)
     return grabs
 
@@ -91,11 +81,11 @@ def hue(rgb):
     return {"r": "red", "g": "green", "b": "blue", "rg": "yellow", "rgb": "white", "": "black"}.get(strong, strong)
 
 
-GREY = png(31, 29, 0, quadrants(31, 29, (255,), (50,), (110,), (20,)))
-GREY_ALPHA = png(31, 29, 4, quadrants(31, 29, (255, 90), (50, 90), (110, 90), (20, 90)))
+GREY = harness.png(31, 29, quadrants(31, 29, (255,), (50,), (110,), (20,)), 8, 0)
+GREY_ALPHA = harness.png(31, 29, quadrants(31, 29, (255, 90), (50, 90), (110, 90), (20, 90)), 8, 4)
 STRIPE = range(23, 26)  # a white column in the right half of the odd-width image
-RGB = png(33, 19, 2, lambda x, y: (255, 255, 255) if x in STRIPE else
-          quadrants(33, 19, (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0))(x, y))
+RGB = harness.png(33, 19, lambda x, y: (255, 255, 255) if x in STRIPE else
+                  quadrants(33, 19, (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0))(x, y), 8, 2)
 CORNER_HUES = {(-1, 1): "red", (1, 1): "green", (-1, -1): "blue", (1, -1): "yellow"}
 
 

@@ -13,9 +13,8 @@ import harness  # noqa: E402
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "test.png"
-    rows = [[c for x in range(harness.SIZE) for c in harness.pixel(x, y)] for y in range(harness.SIZE)]
     with open(out, "wb") as f:
-        f.write(harness.png(harness.SIZE, harness.SIZE, rows))
+        f.write(harness.png(harness.SIZE, harness.SIZE, harness.pixel))
 
 
 if __name__ == "__main__":
