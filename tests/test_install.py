@@ -1,14 +1,9 @@
-"""The installed viewer without a package: `cmake --install` into a prefix of
-one's own, then the command typed in an empty directory, or reached through
-a symbolic link elsewhere, shows the same frame as the build tree's program
-at a fixed clock, prints nothing and ends with 0 on Escape; the menu entry
-passes desktop-file-validate and names that command and an installed icon.
-
-Needs BUILD_DIR, the build tree to install from, besides the harness's
-variables. The command also shows the scene in a directory it is given,
-and answers --help, --version and misuse without opening a window; the
-manual names the prefix installed into, and the software centres' metadata
-passes appstreamcli.
+"""The viewer installed by `cmake --install` from BUILD_DIR into a prefix of
+one's own: the command, typed anywhere, through a link or given a scene's
+directory, shows the build tree's frame at a fixed clock, silently, ending
+with 0 on Escape; it answers --help, --version and misuse without a window;
+the manual names the prefix; the menu entry, its icons and the software
+centres' metadata pass their validators.
 """
 import os
 import shutil
