@@ -274,13 +274,16 @@ class TestCase(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.stop()
 
+    def stage(self, **files):
+        """A staged working directory, removed when the test ends."""
+        directory = stage(**files)
+        self.addCleanup(shutil.rmtree, directory, True)
+        return directory
+
     def viewer(self, cwd=None, display=True, **kw):
-        """Starts the viewer in cwd (default: a staging of the shipped files),
-        ended when the test ends."""
-        if cwd is None:
-            cwd = stage()
-            self.addCleanup(shutil.rmtree, cwd, True)
-        viewer = Viewer(self.server.display if display is True else display, cwd, **kw)
+        """Starts the viewer in cwd (default: the shipped files), ended when
+        the test ends."""
+        viewer = Viewer(self.server.display if display is True else display, cwd or self.stage(), **kw)
         self.addCleanup(viewer.dispose)
         return viewer
 
@@ -324,12 +327,8 @@ def pixel_at(frame, x, y):
 # bottom left blue, bottom right yellow), with a white arrow pointing up, so
 # that a flipped or mirrored face shows at a glance.
 SIZE = 256
-QUADRANTS = {  # (top, left) -> colour
-    (True, True): (220, 40, 40),
-    (True, False): (40, 200, 60),
-    (False, True): (50, 80, 230),
-    (False, False): (235, 210, 40),
-}
+QUADRANTS = {(True, True): (220, 40, 40), (True, False): (40, 200, 60),  # (top, left) -> colour
+             (False, True): (50, 80, 230), (False, False): (235, 210, 40)}
 
 
 def pixel(x, y):
@@ -392,11 +391,10 @@ def bmp(width, height, bits=24, pixels=b"", header=40, palette=b""):
     return b"BM" + struct.pack("<IHHI", at + len(pixels), 0, 0, at) + info + palette + pixels
 
 
-def bmp_rgb(width, height, colour, top_first=False):
-    """A 24-bit BMP of colour(x, y) -> (r, g, b[, a]), y counted from the top."""
+def bmp_top_first(width, height, colour):
+    """A 24-bit BMP of colour(x, y) -> (r, g, b[, a]), its rows stored top first."""
     rows = [b"".join(bytes(colour(x, y)[2::-1]) for x in range(width)) for y in range(height)]
-    rows = [row + bytes(-len(row) % 4) for row in (rows if top_first else rows[::-1])]
-    return bmp(width, -height if top_first else height, 24, b"".join(rows))
+    return bmp(width, -height, 24, b"".join(row + bytes(-len(row) % 4) for row in rows))
 
 
 def tga(width, height, bits=32, image_type=2, pixels=b""):

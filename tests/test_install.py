@@ -29,7 +29,7 @@ class Installed(harness.TestCase):
         return self.picture(cwd, fake_time=CLOCK, command=command)
 
     def test_command_shows_the_build_trees_frame_from_anywhere(self):
-        reference = self.frame(None, harness.stage())
+        reference = self.frame(None, self.stage())
         empty = tempfile.mkdtemp(prefix="viewer-empty-")
         self.addCleanup(shutil.rmtree, empty)
         command = os.path.join(self.prefix, "bin", "viewer")
@@ -41,10 +41,9 @@ class Installed(harness.TestCase):
 
     def test_command_shows_the_scene_in_a_directory_named(self):
         # A scene of one's own: the installed one with a grey image.
-        own = harness.stage(image=harness.png(4, 4, [[128] * 4] * 4, 8, 0))
-        self.addCleanup(shutil.rmtree, own)
+        own = self.stage(image=harness.png(4, 4, [[128] * 4] * 4, 8, 0))
         reference = self.frame(None, own)
-        self.assertFalse(reference == self.frame(None, harness.stage()), "the scenes look alike")
+        self.assertFalse(reference == self.frame(None, self.stage()), "the scenes look alike")
         command = os.path.join(self.prefix, "bin", "viewer")
         self.assertTrue(self.frame([command, own], "/") == reference, "viewer DIR shows another frame")
         relative = os.path.relpath(own, os.path.dirname(own))

@@ -9,7 +9,7 @@ SEPARATOR = " -- " + "-" * 51 + " -- "
 
 class Running(harness.TestCase):
     def start(self, fake_time=None, **files):
-        viewer = self.viewer(harness.stage(**files), fake_time=fake_time)
+        viewer = self.viewer(self.stage(**files), fake_time=fake_time)
         viewer.wait_window()
         viewer.wait_frames(3)
         return viewer

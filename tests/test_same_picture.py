@@ -4,7 +4,6 @@ shipped vertex shader drops faces turned away from the eye; these frames show
 that none of them could be seen: at many clocks, whatever the texture, and
 from cameras other than the viewer's own."""
 import math
-import shutil
 
 import harness
 
@@ -48,9 +47,8 @@ def seen_from(pair, eye, centre):
 class SamePicture(harness.TestCase):
     def frame(self, pair, t, image=None):
         """A steady frame of a clean run of the viewer with `pair` staged."""
-        directory = harness.stage(vertex=pair[0], fragment=pair[1], image=image)
-        self.addCleanup(shutil.rmtree, directory, True)
-        return self.picture(directory, out="failed to load test.png\n" if image is False else "", fake_time=t)
+        out = "failed to load test.png\n" if image is False else ""
+        return self.picture(self.stage(vertex=pair[0], fragment=pair[1], image=image), out=out, fake_time=t)
 
     def assertSamePicture(self, shipped, previous, what, corners=0):
         """Every channel within 1, but for up to `corners` single pixels."""

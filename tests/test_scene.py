@@ -2,7 +2,6 @@
 real frames and checked against positions and colours worked out here from
 the scene's fixed camera, cube placement and light path."""
 import math
-import shutil
 
 import harness
 
@@ -94,9 +93,7 @@ class Scene(harness.TestCase):
         """Runs the viewer on `image` (None: the shipped test.png) with the
         clock fixed at t (None: running); returns (look(viewer), exit status,
         stdout)."""
-        directory = harness.stage(image=image)
-        self.addCleanup(shutil.rmtree, directory, True)
-        viewer = self.viewer(directory, fake_time=t, driver=driver)
+        viewer = self.viewer(self.stage(image=image), fake_time=t, driver=driver)
         viewer.wait_window()
         seen = look(viewer)
         end(viewer)

@@ -37,7 +37,7 @@ UNIFORMS = {"model": MAT4, "view": MAT4, "projection": MAT4, "lightPos": VEC3, "
 class Probe(harness.TestCase):
     def probe(self, *options, vertex=VERTEX, fragment=FRAGMENT):
         """Builds a Shader from staged files; returns (status, stdout, stderr)."""
-        cwd = harness.stage(vertex=vertex, fragment=fragment)
+        cwd = self.stage(vertex=vertex, fragment=fragment)
         paths = [os.path.join(cwd, "Shaders", name) for name in ("OG_V.glsl", "OG_F.glsl")]
         return self.viewer(cwd, command=[PROBE, *paths, *options]).wait()
 
