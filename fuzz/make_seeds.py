@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the image fuzzer's seed corpus: one small file of every kind the
-decoder knows, so that fuzzing starts inside each format rather than having
-to find its signature. Most are converted from the viewer's own test.png by
-ImageMagick; Softimage PIC, which ImageMagick does not write, is written here.
-
-With --regressions it writes instead the hand-made inputs of
-fuzz/regressions/ that show each way a header can claim what its file does
-not hold: sizes read as the decoder reads them, empty pictures, pixels cut
-off, and valid files with a small frame on a large screen.
+"""Writes the image fuzzer's seeds: a small file of every kind the decoder
+knows, mostly test.png converted by ImageMagick, so that fuzzing starts
+inside each format. With --regressions it writes instead the hand-made inputs
+of fuzz/regressions/: headers that claim what their files do not hold.
 
 Usage: make_seeds.py [--regressions] OUTPUT_DIR
 """

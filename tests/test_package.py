@@ -31,8 +31,7 @@ def shell(function, *args):
 
 
 def mounts():
-    return subprocess.run(["findmnt", "-rn", "-o", "TARGET"], capture_output=True, text=True,
-                          check=True).stdout.split("\n")
+    return subprocess.run(["findmnt", "-rn", "-o", "TARGET"], capture_output=True, text=True, check=True).stdout
 
 
 class Package(harness.TestCase):
@@ -94,20 +93,18 @@ class Package(harness.TestCase):
 
     def check(self, release):
         tree = self.tree
-        made = subprocess.run(shell("chroot_copy", release, tree), capture_output=True, text=True)
-        self.assertEqual(made.returncode, 0, made.stderr)
-        listing = subprocess.run(["dpkg-deb", "--fsys-tarfile", DEB], capture_output=True, check=True).stdout
-        paths = subprocess.run(["tar", "-t"], input=listing, capture_output=True, check=True).stdout.decode().split()
-        paths = [p.lstrip(".").rstrip("/") for p in paths if p.strip("./")]
-        ours = [p for p in paths if not os.path.lexists(tree + p)]
+        subprocess.run(shell("chroot_copy", release, tree), check=True)
+        listing = subprocess.run("dpkg-deb --fsys-tarfile %s | tar -t" % shlex.quote(DEB), shell=True,
+                                 capture_output=True, text=True, check=True).stdout.split()
+        ours = [p for p in (q.lstrip(".").rstrip("/") for q in listing) if p and not os.path.lexists(tree + p)]
         self.assertIn("/usr/bin/viewer", ours)
 
         # Installed alone: apt must find everything from the package's own
         # Depends, without Recommends.
         self.apt_get(release, "update")
         self.apt_get(release, "install", "--no-install-recommends", KIT + "/viewer.deb")
-        status = self.run_in("dpkg-query", "-W", "-f", "${Status}", "viewer", capture_output=True, text=True)
-        self.assertEqual(status.stdout, "install ok installed")
+        self.assertEqual(self.run_in("dpkg-query", "-W", "-f", "${Status}", "viewer", capture_output=True,
+                                     text=True).stdout, "install ok installed")
 
         entry = tree + "/usr/share/applications/viewer.desktop"
         checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)

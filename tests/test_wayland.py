@@ -1,16 +1,11 @@
-"""The viewer on a Wayland desktop: weston with Xwayland, with WAYLAND_DISPLAY
-and DISPLAY both set as a desktop session sets them. The viewer must come up
-as an X11 window on Xwayland, not as a Wayland client, show the same picture
-as on a plain X server, and end in silence on an Escape that takes a real
-key's way: keyboard, compositor, Xwayland, window.
-
-weston's headless back end has no keyboard, so weston runs here on its X11
-back end, nested in a private Xvfb that stands in for the screen and the
-keyboard; nothing shows anywhere.
-
-With GLFW 3.4, which prefers Wayland when it finds a compositor, this holds
-only because the viewer asks for the X11 platform. Debian 12's GLFW 3.3 is
-X11 only, so there the test checks the X11 client path under a compositor."""
+"""The viewer on a Wayland desktop, WAYLAND_DISPLAY and DISPLAY both set: it
+must come up as an X11 window on Xwayland, not as a Wayland client, show the
+picture it shows on a plain X server, and end in silence on an Escape that
+takes a real key's way (keyboard, compositor, Xwayland, window). weston runs
+on its X11 back end, nested in a private Xvfb that stands in for the screen
+and keyboard, which its headless back end lacks. With GLFW 3.4, which prefers
+Wayland, this holds only because the viewer asks for X11; Debian 12's GLFW
+3.3 is X11 only."""
 import math
 import os
 import re
