@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Benchmark of the viewer on a private Xvfb with Mesa's software GL, kept out
-# of the tests: frame rate, CPU time per frame and pacing of the viewer, of
-# simpler shader pairs and of a clear-and-swap floor; their ratios within
-# each round; start-up; peak memory; instructions per frame. Prints its
-# tables; takes a few minutes. Arguments go to tools/bench.py (--runs,
-# --frames, --no-callgrind, ...); BENCH_BUILD_DIR names another build
-# directory (default build-bench).
+# Benchmark of the viewer against simpler shader pairs and a clear-and-swap
+# floor on a private Xvfb (tools/bench.py, which takes the arguments); prints
+# its tables in a few minutes. BENCH_BUILD_DIR: the build (build-bench).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

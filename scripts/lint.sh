@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The checks that read the code rather than run the viewer: clang-format on
-# the C and C++ sources, shellcheck on the shell scripts, flake8 on the
-# Python, a warning-free build with clang++, and a minute of fuzzing the
-# image step. Installs what is missing.
+# The checks that read the code rather than run the viewer: the formatter, the
+# shell and Python linters, a warning-free clang++ build, a minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

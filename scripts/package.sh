@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package: installs what is missing, builds the viewer with
-# Debian's own compiler flags for /usr, lets CPack make the .deb (its
-# dependencies computed by dpkg-shlibdeps) and checks it with lintian, which
-# must find no error. Prints the package's path as its last line.
+# Builds the Debian package with Debian's compiler flags for /usr (CPack, its
+# dependencies by dpkg-shlibdeps) and checks it with lintian, which must find
+# no error. Prints the package's path as its last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

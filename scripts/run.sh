@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the viewer and starts it from the
-# repository root. With no X display it runs the viewer on a private Xvfb
-# until it has presented 60 frames, saves a screenshot and ends it with
-# Escape; the tests' preload, built for that alone, counts the frames.
+# Builds the viewer and starts it from the repository root. With no X display
+# it runs it on a private Xvfb for 60 frames, counted by the tests' preload,
+# saves a screenshot and ends it with Escape.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The long run: installs what is missing, builds, and runs the viewer for ten
-# minutes (or SOAK_SECONDS) on a private X server, sampling its resident
-# memory once a second. Passes when memory stays flat after warm-up (growth
-# under 1 MiB) and frames are still being presented at the end; prints the
-# measurements either way.
+# The long run: the soak test for ten minutes (or SOAK_SECONDS); passes when
+# resident memory stays flat after warm-up and frames still come at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Debian package (scripts/package.sh,
-# which also runs lintian) and the build tree's viewer, then installs the
-# package into throwaway copies of clean Debian 12 and 13 trees and runs it
-# there (tests/test_package.py). Needs root. Arguments name the releases to
-# test (default: bookworm trixie).
+# Builds the Debian package (scripts/package.sh) and the build tree's viewer,
+# then installs and runs the package in clean Debian trees, as root
+# (tests/test_package.py). Arguments: releases (default bookworm trixie).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

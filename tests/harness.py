@@ -9,6 +9,7 @@ import atexit
 import functools
 import math
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -56,12 +57,11 @@ class Xvfb:
 
     def __init__(self):
         read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            # -noreset: a server that resets when its last client leaves
-            # turns away a viewer that connects meanwhile.
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp",
-             "-noreset"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # -noreset: a server that resets when its last client leaves turns
+        # away a viewer that connects meanwhile.
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten",
+                                      "tcp", "-noreset"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
             number = f.readline().strip()
@@ -97,18 +97,14 @@ def stage(directory=None, vertex=None, fragment=None, image=None):
     os.makedirs(os.path.join(directory, "Shaders"), exist_ok=True)
     for name, content in (("Shaders/OG_V.glsl", vertex), ("Shaders/OG_F.glsl", fragment), ("test.png", image)):
         path = os.path.join(directory, name)
-        if content is None:
-            shutil.copyfile(os.path.join(SOURCE_DIR, name), path)
-        elif content is not False:
-            with open(path, "wb") as f:
-                f.write(content)
+        if content is not False:
+            pathlib.Path(path).write_bytes(read(name) if content is None else content)
     return directory
 
 
 def read(path):
     """A file of the repository, as bytes."""
-    with open(os.path.join(SOURCE_DIR, path), "rb") as f:
-        return f.read()
+    return pathlib.Path(SOURCE_DIR, path).read_bytes()
 
 
 class Viewer:
@@ -117,9 +113,8 @@ class Viewer:
 
     def __init__(self, display, cwd, fake_time=None, gl_override=True, env=None, command=None, driver=None,
                  preload=True, frames_file=None):
-        """gl_override=False gives the viewer a GL without 4.6: llvmpipe as
-        it is, whatever the driver. env is added last; its LD_PRELOAD goes
-        after the preload library."""
+        """gl_override=False: llvmpipe as it is, without 4.6. env is added
+        last; its LD_PRELOAD goes after the preload library's."""
         env = dict(env or {})
         self.env = dict(os.environ)
         for key in list(GL_OVERRIDE) + list(ZINK) + ["LD_PRELOAD", "DISPLAY"]:
@@ -128,9 +123,8 @@ class Viewer:
             self.env["DISPLAY"] = display
         if gl_override:
             self.env.update(DRIVERS[driver or DRIVER])
-        # Under zink, Mesa's Vulkan side looks for a Wayland socket there, and
-        # libwayland prints an error when the variable is unset, as it never
-        # is in a desktop session.
+        # Under zink, Mesa's Vulkan side looks for a Wayland socket there;
+        # libwayland complains when it is unset, as it never is on a desktop.
         self.env.setdefault("XDG_RUNTIME_DIR", runtime_dir())
         if fake_time is not None:
             self.env["FAKE_GLFW_TIME"] = repr(float(fake_time))
@@ -140,10 +134,8 @@ class Viewer:
             os.chmod(frames_file, 0o666)
         self.frames_file = frames_file
         self.env["VIEWER_FRAMES_FILE"] = self.frames_file
-        preloads = ([preload if isinstance(preload, str) else PRELOAD_LIB] if preload else [])
-        preloads += [env.pop("LD_PRELOAD")] if "LD_PRELOAD" in env else []
-        if preloads:
-            self.env["LD_PRELOAD"] = ":".join(preloads)
+        preloads = [PRELOAD_LIB if preload is True else preload, env.pop("LD_PRELOAD", "")]
+        self.env["LD_PRELOAD"] = ":".join(p for p in preloads if p)
         self.env.update(env)
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
@@ -230,14 +222,12 @@ class Viewer:
         return status, self.stdout(), self.stderr()
 
     def stdout(self):
-        return self._read(self.out)
+        self.out.seek(0)
+        return self.out.read().decode(errors="replace")
 
     def stderr(self):
-        return self._read(self.err)
-
-    def _read(self, f):
-        f.seek(0)
-        return f.read().decode(errors="replace")
+        self.err.seek(0)
+        return self.err.read().decode(errors="replace")
 
     def kill(self):
         if self.proc.poll() is None:
@@ -249,8 +239,7 @@ class Viewer:
         self.kill()
         self.out.close()
         self.err.close()
-        if os.path.exists(self.frames_file):
-            os.remove(self.frames_file)
+        pathlib.Path(self.frames_file).unlink(missing_ok=True)
 
 
 def poll(condition, timeout=60):
@@ -363,8 +352,7 @@ def png(width, height, rows, depth=8, colour_type=6, palette=b""):
 def read_png(path):
     """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG as
     png() writes it: not interlaced, no row filtered."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = pathlib.Path(path).read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "%s: not a PNG" % path
     chunks, pos = {}, 8
     while pos < len(data):

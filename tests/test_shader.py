@@ -34,14 +34,6 @@ UNIFORMS = {"model": MAT4, "view": MAT4, "projection": MAT4, "lightPos": VEC3, "
             "objectColor": VEC3, "viewPos": VEC3, "texture0": SAMPLER_2D}
 
 
-class Probe(harness.TestCase):
-    def probe(self, *options, vertex=VERTEX, fragment=FRAGMENT):
-        """Builds a Shader from staged files; returns (status, stdout, stderr)."""
-        cwd = self.stage(vertex=vertex, fragment=fragment)
-        paths = [os.path.join(cwd, "Shaders", name) for name in ("OG_V.glsl", "OG_F.glsl")]
-        return self.viewer(cwd, command=[PROBE, *paths, *options]).wait()
-
-
 def messages(out):
     """Splits standard output into (read line or None, [(category, tag, log)]),
     failing unless it is made of exactly such messages."""
@@ -56,37 +48,39 @@ def messages(out):
     return read, blocks
 
 
-class Reports(Probe):
-    def assertBlocks(self, out, expected):
-        read, blocks = messages(out)
-        self.assertIsNone(read)
+class ShaderClass(harness.TestCase):
+    def probe(self, *options, vertex=VERTEX, fragment=FRAGMENT):
+        """Builds a Shader from staged files; returns (status, stdout, stderr)."""
+        cwd = self.stage(vertex=vertex, fragment=fragment)
+        paths = [os.path.join(cwd, "Shaders", name) for name in ("OG_V.glsl", "OG_F.glsl")]
+        return self.viewer(cwd, command=[PROBE, *paths, *options]).wait()
+
+    def assertMessages(self, probed, expected, read=False):
+        """A run that goes on (status 0) and prints the read line if `read`,
+        then the expected (category, tag) blocks, each with a log."""
+        self.assertEqual(probed[0], 0)
+        line, blocks = messages(probed[1])
+        self.assertEqual(line is not None, read, probed[1])
         self.assertEqual([(category, tag) for category, tag, _ in blocks], expected)
         for _, tag, log in blocks:
             self.assertTrue(log.strip(), "the %s block carries no log" % tag)
 
     def test_missing_fragment_file(self):
-        status, out, _ = self.probe(fragment=False)
-        self.assertEqual(status, 0)
-        read, blocks = messages(out)
-        self.assertIsNotNone(read, out)
         # Both files are opened before either is read, so the vertex source
         # is empty too and fails to compile, ahead of the fragment and link.
-        self.assertEqual([(category, tag) for category, tag, _ in blocks],
-                         [(COMPILE, "VERTEX"), (COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
+        self.assertMessages(self.probe(fragment=False), [(COMPILE, "VERTEX"), (COMPILE, "FRAGMENT"),
+                                                         (LINK, "PROGRAM")], read=True)
 
     def test_compile_errors(self):
         broken = VERTEX.replace(b"gl_Position", b"gl_Positio")
-        self.assertBlocks(self.probe(vertex=broken)[1], [(COMPILE, "VERTEX"), (LINK, "PROGRAM")])
+        self.assertMessages(self.probe(vertex=broken), [(COMPILE, "VERTEX"), (LINK, "PROGRAM")])
         broken = FRAGMENT.replace(b"FragColor =", b"FragColour =")
-        self.assertBlocks(self.probe(fragment=broken)[1], [(COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
+        self.assertMessages(self.probe(fragment=broken), [(COMPILE, "FRAGMENT"), (LINK, "PROGRAM")])
 
     def test_link_error(self):
         # Both stages compile; the vertex stage only lacks its entry point.
-        out = self.probe(vertex=VERTEX.replace(b"void main()", b"void notMain()"))[1]
-        self.assertBlocks(out, [(LINK, "PROGRAM")])
+        self.assertMessages(self.probe(vertex=VERTEX.replace(b"void main()", b"void notMain()")), [(LINK, "PROGRAM")])
 
-
-class Uniforms(Probe):
     def test_valid_pair_is_silent_and_setters_write_only_known_names(self):
         # The probe writes all three kinds, reads them back, then writes an
         # absent name with each setter and checks nothing changed.
