@@ -390,6 +390,22 @@ def tga(width, height, bits=32, image_type=2, pixels=b""):
     return struct.pack("<BBBHHBHHHHBB", 0, 0, image_type, 0, 0, 0, 0, 0, width, height, bits, 8) + pixels
 
 
+def tga_rle(width, height, texel):
+    """A run-length TGA of 32-bit pixels texel(x, y) -> (r, g, b, a), stored
+    bottom row first as its origin says (ImageMagick stores it top first)."""
+    data = bytearray(tga(width, height, 32, 10))
+    for y in reversed(range(height)):
+        x = 0
+        while x < width:
+            run = 1
+            while x + run < width and run < 128 and texel(x + run, y) == texel(x, y):
+                run += 1
+            r, g, b, a = texel(x, y)
+            data += bytes((0x80 | (run - 1), b, g, r, a))
+            x += run
+    return bytes(data)
+
+
 def pic(width, height, packets):
     """A Softimage PIC: its header, the channel packets (chained, 8 bits,
     encoding, channels) and then each row's data, packet by packet."""

@@ -61,7 +61,7 @@ SAME_PICTURE = {
     "PNG, 16 bits a channel": harness.png(256, 256, lambda x, y: [b for c in harness.pixel(x, y) for b in (c, c)], 16),
     "PPM, 16 bits a channel": convert("-alpha", "off", "-depth", "16", "ppm"),
     "BMP with alpha": convert("bmp"),
-    "TGA, run-length": convert("-compress", "RLE", "tga"),
+    "TGA, run-length": harness.tga_rle(256, 256, harness.pixel),
     "GIF": convert("gif"),
     "BMP, rows top first": harness.bmp_top_first(256, 256, harness.pixel),
 }
