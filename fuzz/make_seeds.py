@@ -7,7 +7,7 @@ of fuzz/regressions/: headers that claim what their files do not hold.
 Usage: make_seeds.py [--regressions] OUTPUT_DIR
 """
 import os
-import struct
+import pathlib
 import subprocess
 import sys
 
@@ -74,21 +74,16 @@ def gif_animated(out_dir):
                     os.path.join(out_dir, "gif-animated.gif")], check=True)
 
 
-def pic_seeds(out_dir):
-    width, height = 7, 5
-    rgb = lambda y: bytes(c for x in range(width) for c in (x * 30, y * 50, 255 - x * 30))  # noqa: E731
-    # Pure run-length alpha: one run of the whole row (count, then the value).
-    alpha_runs = lambda y: bytes((width, 40 * y))  # noqa: E731
-    # Mixed run-length: a literal of two pixels, then a long run of the rest.
-    mixed = lambda y: (bytes((1,)) + bytes((10, 20, 30, 40, 50, 60))  # noqa: E731
-                       + bytes((0x80 | 0,)) + struct.pack(">H", width - 2) + bytes((90, 100, 110)))
-    seeds = {
-        "pic-rgb-alpha.pic": harness.pic(width, height, [(0, 0xE0, rgb), (1, 0x10, alpha_runs)]),
-        "pic-mixed.pic": harness.pic(width, height, [(2, 0xE0, mixed)]),
-    }
-    for name, data in seeds.items():
-        with open(os.path.join(out_dir, name), "wb") as f:
-            f.write(data)
+def pic_rgb(y):
+    return bytes(c for x in range(7) for c in (x * 30, y * 50, 255 - x * 30))
+
+
+# Softimage PIC, which ImageMagick does not write: RGB with run-length alpha
+# (one run a row: count, value), and mixed run-length (a literal of two
+# pixels, then a run of the rest).
+MIXED = bytes((1, 10, 20, 30, 40, 50, 60, 0x80, 0, 5, 90, 100, 110))
+PICS = {"pic-rgb-alpha.pic": harness.pic(7, 5, [(0, 0xE0, pic_rgb), (1, 0x10, lambda y: bytes((7, 40 * y)))]),
+        "pic-mixed.pic": harness.pic(7, 5, [(2, 0xE0, lambda y: MIXED)])}
 
 
 def gif_screen(width, height):
@@ -127,17 +122,15 @@ REGRESSIONS = {
 
 
 def main():
-    if sys.argv[1] == "--regressions":
-        for name, data in REGRESSIONS.items():
-            with open(os.path.join(sys.argv[2], name), "wb") as f:
-                f.write(data)
-        return
-    out_dir = sys.argv[1]
+    out_dir = sys.argv[-1]
     os.makedirs(out_dir, exist_ok=True)
-    for name, options in {**PNG, **OTHERS}.items():
-        convert(out_dir, name, options)
-    gif_animated(out_dir)
-    pic_seeds(out_dir)
+    files = REGRESSIONS if sys.argv[1] == "--regressions" else PICS
+    for name, data in files.items():
+        pathlib.Path(out_dir, name).write_bytes(data)
+    if files is PICS:
+        for name, options in {**PNG, **OTHERS}.items():
+            convert(out_dir, name, options)
+        gif_animated(out_dir)
 
 
 if __name__ == "__main__":
