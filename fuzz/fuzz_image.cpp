@@ -6,6 +6,7 @@
 #include "image.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,17 +30,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+// Decoded twice, the decoder's blocks filled differently each time: a byte
+// the file did not supply shows as a difference.
+static void check(const char* file)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
-        std::abort();
-
-    // Decoded twice, the decoder's blocks filled differently each time: a
-    // byte the file did not supply shows as a difference.
-    Image image = loadImage(path.c_str(), largestTexture);
+    Image image = loadImage(file, largestTexture);
     decoderFill = 0xA5;
-    Image again = loadImage(path.c_str(), largestTexture);
+    Image again = loadImage(file, largestTexture);
     decoderFill = 0;
     if (!image.pixels != !again.pixels || image.failure != again.failure)
         std::abort();
@@ -62,27 +59,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     stbi_image_free(again.pixels);
     stbi_image_free(image.pixels);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        std::abort();
+    check(path.c_str());
     return 0;
 }
 
 #ifdef FUZZ_REPLAY
 // Without libFuzzer: each file named on the command line is one input, and a
 // failing one ends the run with the sanitizers' report or an abort.
-#include <fstream>
-#include <iostream>
-#include <iterator>
-
 int main(int argc, char** argv)
 {
-    LLVMFuzzerInitialize(&argc, &argv);
-    for (int i = 1; i < argc; i++) {
-        std::ifstream in(argv[i], std::ios::binary);
-        if (!in)
-            std::abort();
-        std::string data { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    }
-    std::cout << argc - 1 << " inputs replayed" << std::endl;
+    for (int i = 1; i < argc; i++)
+        check(argv[i]);
+    std::printf("%d inputs replayed\n", argc - 1);
     return 0;
 }
 #endif

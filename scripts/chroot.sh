@@ -1,15 +1,13 @@
 # shellcheck shell=bash
-# Sourced by the platform and package commands, as root: Debian trees kept in
-# a cache outside any clone, and a way to run commands in them that leaves
-# nothing mounted behind.
-#   chroot_cache               the cache: $VIEWER_CHROOT_CACHE or /var/cache/viewer-chroots
-#   chroot_base RELEASE        a pristine minbase tree of bookworm or trixie, made on first use
-#   chroot_copy RELEASE DEST   DEST made a fresh, writable copy of it; rm -rf DEST is always safe
-#   chroot_with_deps RELEASE   the cached tree with the project's packages (scripts/deps.sh), kept up to date
-#   chroot_run DIR [--bind HOST:GUEST]... -- COMMAND...
-#       COMMAND as root in DIR with /proc, /dev, /sys, an empty /tmp, the host's resolv.conf and the binds,
-#       all mounted in a private mount and pid namespace: when COMMAND ends, or chroot_run is killed, every
-#       process in it and every mount go with it. The environment is clean: pass variables with env.
+# Sourced by the platform and package commands, as root: Debian trees cached
+# outside any clone ($VIEWER_CHROOT_CACHE, or /var/cache/viewer-chroots).
+#   chroot_base RELEASE, chroot_with_deps RELEASE  print the pristine minbase
+#     tree, or one with scripts/deps.sh's packages, each made on first use
+#   chroot_copy RELEASE DEST  makes DEST a fresh copy; rm -rf DEST is safe
+#   chroot_run DIR [--bind HOST:GUEST]... -- COMMAND...  runs COMMAND in DIR
+#     with /proc, /dev, /sys, a tmpfs /tmp, resolv.conf and the binds mounted
+#     in a private mount and pid namespace, which end with COMMAND or when
+#     chroot_run is killed; the environment is clean: pass variables with env.
 
 chroot_cache() {
   echo "${VIEWER_CHROOT_CACHE:-/var/cache/viewer-chroots}"
