@@ -417,7 +417,7 @@ def pic(width, height, packets):
     return header + descriptors + rows
 
 
-def convert(source, *options):
-    """An image converted by ImageMagick; the last option names the format."""
-    return subprocess.run(["convert", source, *options[:-1], options[-1] + ":-"], capture_output=True,
-                          check=True).stdout
+def convert(*options):
+    """test.png converted by ImageMagick; the last option names the format."""
+    return subprocess.run(["convert", os.path.join(SOURCE_DIR, "test.png"), *options[:-1], options[-1] + ":-"],
+                          capture_output=True, check=True).stdout

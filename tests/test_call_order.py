@@ -6,7 +6,6 @@ import os
 import re
 import struct
 import subprocess
-import tempfile
 import unittest
 
 import harness
@@ -78,8 +77,7 @@ def matrix(columns):
 
 
 def set_mat4(name, columns):
-    return 'set "%s": glUniformMatrix4fv(count = 1, transpose = GL_FALSE, value = %s)' % (
-        name, matrix(columns))
+    return 'set "%s": glUniformMatrix4fv(count = 1, transpose = GL_FALSE, value = %s)' % (name, matrix(columns))
 
 
 def set_vec3(name, v):
@@ -144,11 +142,12 @@ def same(actual, expected):
 class CallOrder(harness.TestCase):
     def traced_run(self, gl_override=True):
         """Runs the viewer under the tracer; returns (exit status, calls)."""
-        trace = os.path.join(tempfile.mkdtemp(prefix="viewer-trace-"), "run.trace")
+        cwd = self.stage()
+        trace = os.path.join(cwd, "run.trace")
         # The preload comes first, so that GLFW's dlopen of GLX meets it
         # before the wrapper's.
         env = {"LD_PRELOAD": WRAPPER, "TRACE_FILE": trace, "VIEWER_GLX_THROUGH_LIBGL": "1"}
-        viewer = self.viewer(fake_time=CLOCK, gl_override=gl_override, env=env)
+        viewer = self.viewer(cwd, fake_time=CLOCK, gl_override=gl_override, env=env)
         if gl_override:
             viewer.wait_window()
             viewer.wait_frames(3)
@@ -160,10 +159,8 @@ class CallOrder(harness.TestCase):
 
     def assertCalls(self, actual, expected, what):
         for i, (a, e) in enumerate(zip(actual, expected)):
-            self.assertTrue(same(a, e), "%s, call %d:\n  got      %s\n  expected %s"
-                            % (what, i, a, e))
-        self.assertEqual(len(actual), len(expected), "%s: %s" % (what, actual[len(expected):]
-                                                                 or expected[len(actual):]))
+            self.assertTrue(same(a, e), "%s, call %d:\n  got      %s\n  expected %s" % (what, i, a, e))
+        self.assertEqual(len(actual), len(expected), (what, actual[len(expected):] or expected[len(actual):]))
 
     def test_startup_frames_and_shutdown(self):
         status, calls = self.traced_run()
@@ -179,8 +176,7 @@ class CallOrder(harness.TestCase):
         loader = calls[current + 1:first]
         self.assertTrue(all(c.startswith("glGet") for c in loader), loader)
 
-        segments = "\n".join(calls[first:]).split("\nglXSwapBuffers\n")
-        *frames, last = segments
+        *frames, last = "\n".join(calls[first:]).split("\nglXSwapBuffers\n")
         width, height = struct.unpack(">II", harness.read("test.png")[16:24])
         startup = STARTUP.format(w=width, h=height, bytes=width * height * 4).splitlines()
         self.assertGreaterEqual(len(frames), 3, "too few frames presented")

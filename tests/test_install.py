@@ -24,6 +24,7 @@ class Installed(harness.TestCase):
         self.addCleanup(shutil.rmtree, self.prefix, ignore_errors=True)
         subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", self.prefix], check=True,
                        stdout=subprocess.DEVNULL)
+        self.command = os.path.join(self.prefix, "bin", "viewer")
 
     def frame(self, command, cwd):
         return self.picture(cwd, fake_time=CLOCK, command=command)
@@ -32,10 +33,9 @@ class Installed(harness.TestCase):
         reference = self.frame(None, self.stage())
         empty = tempfile.mkdtemp(prefix="viewer-empty-")
         self.addCleanup(shutil.rmtree, empty)
-        command = os.path.join(self.prefix, "bin", "viewer")
-        self.assertTrue(self.frame([command], empty) == reference, "the command shows another frame")
+        self.assertTrue(self.frame([self.command], empty) == reference, "the command shows another frame")
         # A link to the command, as in a ~/bin of one's own, finds the files too.
-        os.symlink(command, os.path.join(empty, "linked"))
+        os.symlink(self.command, os.path.join(empty, "linked"))
         self.assertTrue(self.frame([os.path.join(empty, "linked")], "/") == reference, "through a link")
         self.assertEqual(os.listdir(empty), ["linked"], "the command wrote where it was started")
 
@@ -44,18 +44,16 @@ class Installed(harness.TestCase):
         own = self.stage(image=harness.png(4, 4, [[128] * 4] * 4, 8, 0))
         reference = self.frame(None, own)
         self.assertFalse(reference == self.frame(None, self.stage()), "the scenes look alike")
-        command = os.path.join(self.prefix, "bin", "viewer")
-        self.assertTrue(self.frame([command, own], "/") == reference, "viewer DIR shows another frame")
+        self.assertTrue(self.frame([self.command, own], "/") == reference, "viewer DIR shows another frame")
         relative = os.path.relpath(own, os.path.dirname(own))
-        self.assertTrue(self.frame([command, "--", relative], os.path.dirname(own)) == reference, "a relative DIR")
+        self.assertTrue(self.frame([self.command, "--", relative], os.path.dirname(own)) == reference, "a relative DIR")
 
     def test_command_answers_without_a_window(self):
-        command = os.path.join(self.prefix, "bin", "viewer")
         data = os.path.join(self.prefix, "share", "viewer")
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
 
         def run(*args):
-            done = subprocess.run([command, *args], env=env, capture_output=True, text=True, timeout=30)
+            done = subprocess.run([self.command, *args], env=env, capture_output=True, text=True, timeout=30)
             return done.returncode, done.stdout, done.stderr
 
         status, out, err = run("--help")

@@ -50,19 +50,14 @@ def regression(name):
     return harness.read(os.path.join("fuzz/regressions", name))
 
 
-def convert(*options):
-    """test.png converted by ImageMagick; the last option names the format."""
-    return harness.convert(os.path.join(harness.SOURCE_DIR, "test.png"), *options)
-
-
 # test.png again in every other format that holds its colours exactly; at 16
 # bits a channel the decoder's 8-bit result is the same picture.
 SAME_PICTURE = {
     "PNG, 16 bits a channel": harness.png(256, 256, lambda x, y: [b for c in harness.pixel(x, y) for b in (c, c)], 16),
-    "PPM, 16 bits a channel": convert("-alpha", "off", "-depth", "16", "ppm"),
-    "BMP with alpha": convert("bmp"),
+    "PPM, 16 bits a channel": harness.convert("-alpha", "off", "-depth", "16", "ppm"),
+    "BMP with alpha": harness.convert("bmp"),
     "TGA, run-length": harness.tga_rle(256, 256, harness.pixel),
-    "GIF": convert("gif"),
+    "GIF": harness.convert("gif"),
     "BMP, rows top first": harness.bmp_top_first(256, 256, harness.pixel),
 }
 
@@ -110,10 +105,10 @@ CASES = {
     "image 16385 wide": (harness.png(16385, 1, [[90] * 65540]), HUGE % "16385x1"),
     "image 16-bit PGM, maxval 65535": (regression("pgm-16-bit"), ""),
     "image 16-bit PPM, maxval 65535": (regression("ppm-16-bit"), ""),
-    "image JPEG": (convert("jpg"), REFUSED % "JPEG"),
+    "image JPEG": (harness.convert("jpg"), REFUSED % "JPEG"),
     "image malformed JPEG": (regression("jpeg-huffman-table-overrun"), REFUSED % "JPEG"),
     "image Softimage PIC": (harness.pic(2, 2, [(0, 0xE0, lambda y: bytes(range(6)))]), REFUSED % "Softimage PIC"),
-    "image Radiance HDR": (convert("hdr"), REFUSED % "Radiance HDR"),
+    "image Radiance HDR": (harness.convert("hdr"), REFUSED % "Radiance HDR"),
     "image PNM header number of ten digits": (b"P5 1 4294967297 255\n" + bytes(4),
                                               IMAGE % "its PNM header holds a number too large to read"),
     "image 16-bit PGM with a ten-digit comment": (
@@ -145,18 +140,18 @@ CASES = {
                                                         CUT_SHORT % ("16384x16384", (1 << 30) + 54, 12342)),
     "image PPM header claiming 16384x16384 in 12 KiB": (regression("ppm-header-claims-16384x16384-in-12-kib"),
                                                         CUT_SHORT % ("16384x16384", 3 * (1 << 28) + 19, 12307)),
-    "image BMP cut in its last row": (convert("BMP3")[:-400], CUT_SHORT % ("256x256", 196662, 196262)),
+    "image BMP cut in its last row": (harness.convert("BMP3")[:-400], CUT_SHORT % ("256x256", 196662, 196262)),
     "image BMP whose indices pass its palette's end": (regression("bmp-4-bit-indices-past-a-2-colour-palette"),
                                                        PALETTE % 2),
     "image PNG whose indices pass its palette's end": (regression("png-8-bit-indices-past-a-3-colour-palette"),
                                                        PALETTE % 3),
-    "image BMP of 16 colours": (convert("-colors", "16", "-type", "Palette", "BMP3"), ""),
-    "image BMP of 2 colours": (convert("-monochrome", "BMP3"), ""),
-    "image PNG of 5 colours, interlaced": (convert("-colors", "5", "-interlace", "PNG", "png8"), ""),
+    "image BMP of 16 colours": (harness.convert("-colors", "16", "-type", "Palette", "BMP3"), ""),
+    "image BMP of 2 colours": (harness.convert("-monochrome", "BMP3"), ""),
+    "image PNG of 5 colours, interlaced": (harness.convert("-colors", "5", "-interlace", "PNG", "png8"), ""),
     "image PNG whose pixel stream uses a distance code deflate leaves undefined": (
         regression("png-distance-code-30-copies-unwritten-bytes"),
         IMAGE % "its compressed pixels are corrupt: invalid distance code"),
-    "image GIF cut short": (convert("gif")[:500], CUT % ""),
+    "image GIF cut short": (harness.convert("gif")[:500], CUT % ""),
     "image GIF, 8x8 frame on a 1200x1000 screen": (regression("gif-8x8-frame-on-1200x1000-screen"), ""),
     "image GIF, 8x8 frame on a 16384x16384 screen": (
         regression("gif-8x8-frame-on-16384x16384-screen"),

@@ -46,12 +46,9 @@ void main() { FragColor = vec4(texture(texture0, TexCoord).rgb, 1.0); }
 FLAT, UNLIT, PLAIN = "flat colour", "unlit texture", ", plain vertex"
 # Ratios of two programs' frame rates, each taken within one round, where the
 # two ran side by side: (what, numerator, denominator).
-RATIOS = [
-    ("viewer against a plain pipeline (the yardstick)", "viewer", UNLIT + PLAIN),
-    ("lighting, with the shipped vertex shader", "viewer", UNLIT),
-    ("vertex stage, unlit texture", UNLIT, UNLIT + PLAIN),
-    ("vertex stage, flat colour", FLAT, FLAT + PLAIN),
-]
+RATIOS = [("viewer against a plain pipeline (the yardstick)", "viewer", UNLIT + PLAIN),
+          ("lighting, with the shipped vertex shader", "viewer", UNLIT),
+          ("vertex stage, unlit texture", UNLIT, UNLIT + PLAIN), ("vertex stage, flat colour", FLAT, FLAT + PLAIN)]
 TARGET_RATIO = 0.85
 # Start-up, from the preload's events: (label, from, to); "spawn" is the
 # moment before the process is started.
@@ -76,10 +73,8 @@ def run(server, command, cwd, frames, env=None):
 
 def measure(started, events, rss, warmup):
     """Rates, pacing and start-up of one run."""
-    first = {}
-    for name, t, cpu in events:
-        first.setdefault(name, (t, cpu))
-    first["spawn"] = (started, 0)
+    first = {name: t for name, t, _ in reversed(events)}
+    first["spawn"] = started
     swaps = [(t, cpu) for name, t, cpu in events if name == "frame"][warmup:]
     seconds = (swaps[-1][0] - swaps[0][0]) / 1e9
     intervals = sorted((b[0] - a[0]) / 1e6 for a, b in zip(swaps, swaps[1:]))
@@ -88,7 +83,7 @@ def measure(started, events, rss, warmup):
               "pacing": intervals[int(len(intervals) * 0.99)] / statistics.median(intervals)}
     for label, start, end in STAGES:
         if start in first and end in first:
-            result[label] = (first[end][0] - first[start][0]) / 1e6
+            result[label] = (first[end] - first[start]) / 1e6
     return result
 
 
@@ -152,8 +147,8 @@ def main():
 
     print("\nFrames: %d runs of %d frames each, the first %d left out; median [min-max] of the runs."
           % (args.runs, args.frames, args.warmup))
-    print("%-28s %-22s %-22s %-22s %-22s %s"
-          % ("", "FPS", "CPU ms per frame", "median frame ms", "p99/median", "peak MiB"))
+    print("%-28s %-22s %-22s %-22s %-22s %s" % ("", "FPS", "CPU ms per frame", "median frame ms", "p99/median",
+                                                "peak MiB"))
     for name, runs in results.items():
         print("%-28s %-22s %-22s %-22s %-22s %s" % (name, *(spread([r[k] for r in runs], f) for k, f in (
             ("fps", "%.1f"), ("cpu", "%.2f"), ("median", "%.2f"), ("pacing", "%.2f"), ("rss", "%.1f")))))
