@@ -200,14 +200,17 @@ class Viewer:
             self.more_frames(2)
         raise AssertionError("no steady picture within 60 s")
 
-    def escape(self):
+    def escape(self, keyboard=None):
         """Escape, held until the viewer has presented two more frames or
         ended: it polls the key once a frame, so a press and release between
-        two polls would go unseen."""
-        self.x("xdotool", "windowfocus", "--sync", self.window, "keydown", "Escape", check=True)
+        two polls would go unseen. keyboard: the display whose keyboard to
+        press, for a nested desktop (default: the viewer's, window focused)."""
+        env = dict(self.env, DISPLAY=keyboard) if keyboard else self.env
+        focus = [] if keyboard else ["windowfocus", "--sync", self.window]
+        subprocess.run(["xdotool", *focus, "keydown", "Escape"], env=env, check=True)
         count = self.frames() + 2
         poll(lambda: self.frames() >= count or self.proc.poll() is not None)
-        self.x("xdotool", "keyup", "Escape", check=True)
+        subprocess.run(["xdotool", "keyup", "Escape"], env=env, check=True)
 
     def close(self):
         self.x(WM_CLOSE, self.window, check=True)

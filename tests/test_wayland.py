@@ -19,69 +19,47 @@ SOCKET = "wayland-viewer"
 CLOCK = 1.5 * math.pi  # the marker stands behind the middle cube
 
 
-class Weston:
-    """weston with Xwayland on a private Xvfb, in a runtime directory of its
-    own. `display` is Xwayland's."""
-
-    def __init__(self):
-        self.screen = harness.Xvfb()
-        self.runtime = tempfile.mkdtemp(prefix="viewer-wayland-")
-        self.log = open(os.path.join(self.runtime, "weston.log"), "w+")
+class WaylandDesktop(harness.TestCase):
+    def weston(self):
+        """weston with Xwayland on a private Xvfb, in a runtime directory of
+        its own, ended with the test; returns (Xwayland's display, the
+        runtime directory, the Xvfb's display)."""
+        screen = harness.Xvfb()
+        self.addCleanup(screen.stop)
+        runtime = tempfile.mkdtemp(prefix="viewer-wayland-")
+        self.addCleanup(shutil.rmtree, runtime, True)
+        log = tempfile.TemporaryFile("w+")
+        self.addCleanup(log.close)
         # weston makes Xwayland's socket there but not the directory, which
         # a desktop system has from boot and a fresh chroot lacks.
         if not os.path.isdir("/tmp/.X11-unix"):
             os.mkdir("/tmp/.X11-unix")
             os.chmod("/tmp/.X11-unix", 0o1777)
-        env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, DISPLAY=self.screen.display)
+        env = dict(os.environ, XDG_RUNTIME_DIR=runtime, DISPLAY=screen.display)
         env.pop("WAYLAND_DISPLAY", None)
         # Room for the window with its frame beside the shell's panel, so
         # that the shell has no reason to shrink it.
-        self.proc = subprocess.Popen(
-            ["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--no-config", "--idle-time=0",
-             "--socket=" + SOCKET, "--width=1600", "--height=900"],
-            env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+        weston = subprocess.Popen(["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--no-config",
+                                   "--idle-time=0", "--socket=" + SOCKET, "--width=1600", "--height=900"],
+                                  env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        self.addCleanup(weston.wait, 10)
+        self.addCleanup(weston.terminate)
 
         def listening():
-            found = re.search(r"listening on display (:\d+)", self.output())
-            return found and os.path.exists(os.path.join(self.runtime, SOCKET)) and found.group(1)
-        harness.poll(lambda: listening() or self.proc.poll() is not None, 30)
-        self.display = listening()
-        if not self.display:
-            output = self.output()
-            self.stop()
-            raise RuntimeError("weston did not start:\n" + output)
+            log.seek(0)
+            found = re.search(r"listening on display (:\d+)", log.read())
+            return found and os.path.exists(os.path.join(runtime, SOCKET)) and found.group(1)
+        harness.poll(lambda: listening() or weston.poll() is not None, 30)
+        log.seek(0)
+        self.assertTrue(listening(), "weston did not start:\n" + log.read())
+        return listening(), runtime, screen.display
 
-    def press_escape(self):
-        """Escape on the keyboard weston reads: held over a few frames, as in
-        Viewer.escape."""
-        subprocess.run(["xdotool", "keydown", "Escape", "sleep", "0.3", "keyup", "Escape"],
-                       env=dict(os.environ, DISPLAY=self.screen.display), check=True)
-
-    def output(self):
-        self.log.seek(0)
-        return self.log.read()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.log.close()
-        shutil.rmtree(self.runtime, ignore_errors=True)
-        self.screen.stop()
-
-
-class WaylandDesktop(harness.TestCase):
     def test_x11_window_on_xwayland_shows_the_scene_and_escape_ends_it(self):
         expected = self.picture(fake_time=CLOCK)
-        weston = Weston()
-        self.addCleanup(weston.stop)
+        display, runtime, screen = self.weston()
         # Found by xdotool on Xwayland's display: an X11 window there.
-        viewer = self.viewer(display=weston.display, fake_time=CLOCK,
-                             env={"WAYLAND_DISPLAY": SOCKET, "XDG_RUNTIME_DIR": weston.runtime})
+        viewer = self.viewer(display=display, fake_time=CLOCK, env={"WAYLAND_DISPLAY": SOCKET,
+                                                                    "XDG_RUNTIME_DIR": runtime})
         viewer.wait_window()
         shown = viewer.steady()
         self.assertEqual(shown[:2], (1280, 720))
@@ -89,7 +67,7 @@ class WaylandDesktop(harness.TestCase):
         self.assertLessEqual(worst, 3, "the picture on Xwayland differs from the one on Xvfb")
         self.assertTrue(harness.poll(lambda: viewer.x("xdotool", "getwindowfocus").stdout.strip() == viewer.window, 10),
                         "weston never gave the window the keyboard")
-        weston.press_escape()
+        viewer.escape(keyboard=screen)  # the keyboard weston reads
         self.assertEqual(viewer.wait(), (0, "", ""))
 
 
