@@ -18,19 +18,16 @@ GREY = harness.png(16, 16, ([128] * 16 for _ in range(16)), 8, 0)
 def look_at(eye, centre, up=(0, 1, 0)):
     """A right-handed view matrix as GLSL source, column by column."""
     def unit(v):
-        n = math.sqrt(sum(c * c for c in v))
-        return [c / n for c in v]
+        return [c / math.hypot(*v) for c in v]
 
     def cross(a, b):
         return [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
 
-    def dot(a, b):
-        return sum(x * y for x, y in zip(a, b))
-
     f = unit([c - e for c, e in zip(centre, eye)])
     s = unit(cross(f, up))
     u = cross(s, f)
-    columns = [(s[j], u[j], -f[j], 0) for j in range(3)] + [(-dot(s, eye), -dot(u, eye), dot(f, eye), 1)]
+    x, y, z = (sum(a * b for a, b in zip(v, eye)) for v in (s, u, f))
+    columns = [(s[j], u[j], -f[j], 0) for j in range(3)] + [(-x, -y, z, 1)]
     return "mat4(%s)" % ", ".join("%.9g" % v for column in columns for v in column)
 
 
