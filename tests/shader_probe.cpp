@@ -86,20 +86,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: shader_probe VERTEX FRAGMENT [--interface] [--setters]\n");
         return 2;
     }
-    if (!glfwInit())
-        return 2;
+    // Without the library, no window comes, and that is reported below.
+    glfwInit();
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 6);
     glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
     GLFWwindow* window = glfwCreateWindow(64, 64, "probe", nullptr, nullptr);
-    if (!window) {
-        glfwTerminate();
+    if (window)
+        glfwMakeContextCurrent(window);
+    if (!window || !gladLoaderLoadGL()) {
+        std::fprintf(stderr, "shader_probe: no 4.6 core context\n");
         return 2;
     }
-    glfwMakeContextCurrent(window);
-    if (!gladLoaderLoadGL())
-        return 2;
 
     Shader shader(argv[1], argv[2]);
     shader.use();
