@@ -1,10 +1,7 @@
-"""The viewer installed by `cmake --install` from BUILD_DIR into a prefix of
-one's own: the command, typed anywhere, through a link or given a scene's
-directory, shows the build tree's frame at a fixed clock, silently, ending
-with 0 on Escape; it answers --help, --version and misuse without a window;
-the manual names the prefix; the menu entry, its icons and the software
-centres' metadata pass their validators.
-"""
+"""The viewer installed from BUILD_DIR into a prefix of one's own: typed
+anywhere, through a link or given a scene's directory, the command shows the
+build tree's frame silently and ends with 0 on Escape; it answers without a
+window; the manual names the prefix; entry, icons and metadata validate."""
 import os
 import shutil
 import subprocess

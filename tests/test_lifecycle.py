@@ -1,7 +1,6 @@
 """The viewer's life as a user sees it: a silent run that keeps presenting
-frames, the two ways to end it, a shrunk window, and shader failures that do
-not stop it. The start-up failures that must end it are in the fault table
-(test_reliability.py)."""
+frames, the two ways to end it, a shrunk window, shader failures that do not
+stop it. The start-up failures that end it are in test_reliability.py."""
 import harness
 
 SEPARATOR = " -- " + "-" * 51 + " -- "

@@ -1,13 +1,8 @@
-"""The Debian package as a user meets it, in throwaway copies of clean Debian
-12 and 13 trees (scripts/chroot.sh): apt installs it from its own Depends;
-the command typed in an empty directory and the menu entry's command show
-the build tree's frame at a fixed clock, silently, ending with 0 on Escape;
-so does the command given a scene's directory; it answers --help, --version
-and misuse without a window; a purge leaves none of its files. Only the
-viewer runs in the trees, on the host's private Xvfb.
-
-Run as root by scripts/test-package.sh, which passes DEB, VIEWER, SOURCE_DIR
-and PRELOAD_LIB. Usage: test_package.py [RELEASE ...]
+"""The Debian package DEB as a user meets it in copies of clean Debian trees:
+apt installs it from its own Depends; typed or from the menu, with or without
+a scene's directory, the command shows the build tree's frame silently and
+ends with 0 on Escape; it answers without a window; a purge leaves nothing.
+Run as root by scripts/test-package.sh. Usage: test_package.py [RELEASE ...]
 """
 import os
 import shlex

@@ -5,7 +5,6 @@ Usage: test_reliability.py [sanitized] [Faults|Memcheck|Soak ...]; sanitized
 runs the sanitized build, whose reports would land on standard error.
 """
 import os
-import pwd
 import re
 import shutil
 import signal
@@ -186,8 +185,7 @@ class Run(harness.TestCase):
             # there, and says so on standard error when it cannot.
             home = os.path.join(d, "home")
             os.mkdir(home)
-            user = pwd.getpwnam("nobody")
-            os.chown(home, user.pw_uid, user.pw_gid)
+            shutil.chown(home, "nobody", "nogroup")
             env.update(HOME=home, XDG_CACHE_HOME=os.path.join(home, ".cache"))
         return self.viewer(d, display=display, env=env, command=command, preload=preload, **kw)
 

@@ -1,11 +1,8 @@
-"""The viewer on a Wayland desktop, WAYLAND_DISPLAY and DISPLAY both set: it
-must come up as an X11 window on Xwayland, not as a Wayland client, show the
-picture it shows on a plain X server, and end in silence on an Escape that
-takes a real key's way (keyboard, compositor, Xwayland, window). weston runs
-on its X11 back end, nested in a private Xvfb that stands in for the screen
-and keyboard, which its headless back end lacks. With GLFW 3.4, which prefers
-Wayland, this holds only because the viewer asks for X11; Debian 12's GLFW
-3.3 is X11 only."""
+"""The viewer on a Wayland desktop (weston nested in a private Xvfb, for the
+keyboard its headless back end lacks): with WAYLAND_DISPLAY set, GLFW 3.4
+would prefer Wayland, but the viewer comes up as an X11 window on Xwayland,
+shows its picture and ends in silence on an Escape that takes a real key's
+way. Debian 12's GLFW 3.3 is X11 only."""
 import math
 import os
 import re

@@ -1,16 +1,9 @@
 #!/usr/bin/env python3
-"""Benchmark of the viewer on Mesa's software rasteriser, against a floor.
-
-On one private Xvfb it runs, interleaved so that drift hits all alike: the
-viewer as shipped; the viewer with fragment shaders that output a flat
-colour or the texture unlit, each with the shipped vertex shader and with a
-plain one; and the floor program (tools/bench_floor.cpp: the same window,
-clear and swap only). The tests' preload stamps start-up and every swap and
+"""Benchmark of the viewer on Mesa's software rasteriser: interleaved on one
+Xvfb, the viewer, the viewer with simpler shaders, and the floor program
+(clear and swap only); the tests' preload stamps start-up and every swap and
 closes the window after a set number of frames. Then callgrind counts the
-instructions of a few frames of the viewer and of the floor.
-
-Usage: bench.py --build DIR [--runs N] [--frames N] [--warmup N] [--callgrind-frames N] [--no-callgrind]
-DIR is a build tree configured with -DVIEWER_BENCH=ON.
+instructions of a few frames. DIR: a build configured with -DVIEWER_BENCH=ON.
 """
 import argparse
 import collections
@@ -116,7 +109,7 @@ def spread(values, fmt="%.1f"):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True, help="build tree configured with -DVIEWER_BENCH=ON")
     parser.add_argument("--runs", type=int, default=7, help="runs of each program (default 7)")
     parser.add_argument("--frames", type=int, default=500, help="frames of each run (default 500)")
