@@ -175,12 +175,14 @@ class Viewer:
         """Waits until `count` more frames are presented."""
         self.wait_frames(self.frames() + count, timeout)
 
-    def wait_window(self, timeout=60):
-        """Waits until the viewer's window is mapped; returns its id."""
+    def wait_window(self, frames=0, timeout=60):
+        """Waits until the viewer's window is mapped and `frames` frames are
+        presented; returns the window's id."""
         def find():
             self.window = (self.x("xdotool", "search", "--onlyvisible", "--name", "^title$").stdout.split() + [None])[0]
             return self.window
         self.until(find, "the viewer's window", timeout)
+        self.wait_frames(frames, timeout)
         return self.window
 
     def grab(self):
@@ -261,10 +263,7 @@ class TestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.server = Xvfb()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+        cls.addClassCleanup(cls.server.stop)
 
     def stage(self, **files):
         """A staged working directory, removed when the test ends."""

@@ -149,8 +149,7 @@ class CallOrder(harness.TestCase):
         env = {"LD_PRELOAD": WRAPPER, "TRACE_FILE": trace, "VIEWER_GLX_THROUGH_LIBGL": "1"}
         viewer = self.viewer(cwd, fake_time=CLOCK, gl_override=gl_override, env=env)
         if gl_override:
-            viewer.wait_window()
-            viewer.wait_frames(3)
+            viewer.wait_window(3)
             viewer.escape()
         status = viewer.wait()[0]
         dump = subprocess.run(["apitrace", "dump", "--verbose", "--color=never", "--multiline=no",

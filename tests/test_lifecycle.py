@@ -9,8 +9,7 @@ SEPARATOR = " -- " + "-" * 51 + " -- "
 class Running(harness.TestCase):
     def start(self, fake_time=None, **files):
         viewer = self.viewer(self.stage(**files), fake_time=fake_time)
-        viewer.wait_window()
-        viewer.wait_frames(3)
+        viewer.wait_window(3)
         return viewer
 
     def test_silent_run_presents_frames_until_escape(self):

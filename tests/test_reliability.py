@@ -189,17 +189,13 @@ class Run(harness.TestCase):
             env.update(HOME=home, XDG_CACHE_HOME=os.path.join(home, ".cache"))
         return self.viewer(d, display=display, env=env, command=command, preload=preload, **kw)
 
-    def run_until_frames(self, viewer, count=3, timeout=60):
-        viewer.wait_frames(count, timeout)
-        viewer.wait_window()
-
 
 class Faults(Run):
     def test_bad_inputs(self):
         for name, (setup, expected) in CASES.items():
             with self.subTest(name):
                 viewer = self.start(setup)
-                self.run_until_frames(viewer)
+                viewer.wait_window(3)
                 viewer.more_frames(3)  # the frame loop goes on
                 viewer.escape()
                 status, out, err = viewer.wait(60)
@@ -211,7 +207,7 @@ class Faults(Run):
             """Seconds to the third frame, and the peak resident MiB then."""
             start = time.time()
             viewer = self.start(image)
-            self.run_until_frames(viewer)
+            viewer.wait_window(3)
             seconds = time.time() - start
             with open("/proc/%d/status" % viewer.proc.pid) as f:
                 peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
@@ -238,7 +234,7 @@ class Faults(Run):
         for name, image in {"PNG": SHIPPED_PNG, **SAME_PICTURE}.items():
             # A fixed clock: the same light, so the same picture.
             viewer = self.start(image, fake_time=1.0)
-            self.run_until_frames(viewer)
+            viewer.wait_window(3)
             frames[name] = viewer.grab()
             viewer.escape()
             self.assertEqual(viewer.wait(60), (0, "", ""), name)
@@ -264,7 +260,7 @@ class Faults(Run):
     def test_x_server_going_away(self):
         with harness.Xvfb() as own:
             viewer = self.start(display=own.display)
-            self.run_until_frames(viewer)
+            viewer.wait_window(3)
             own.proc.kill()
             status, out, err = viewer.wait(30)
         self.assertEqual(out, "")
@@ -295,7 +291,7 @@ class Memcheck(Run):
         wrapper = ["valgrind", "--xml=yes", "--xml-file=" + report, "--leak-check=full", "--num-callers=50"]
         # No rasteriser threads: valgrind runs one thread at a time anyway.
         viewer = self.start(wrapper=wrapper, env={"LP_NUM_THREADS": "0"})
-        self.run_until_frames(viewer, timeout=300)
+        viewer.wait_window(3, timeout=300)
         # Held until the end: a frame takes long under valgrind.
         viewer.x("xdotool", "windowfocus", "--sync", viewer.window, "keydown", "Escape")
         self.addCleanup(viewer.x, "xdotool", "keyup", "Escape")
@@ -322,7 +318,7 @@ class Soak(Run):
         seconds = float(os.environ.get("SOAK_SECONDS", 30))
         warm_up = max(10.0, seconds / 10)
         viewer = self.start()
-        self.run_until_frames(viewer)
+        viewer.wait_window(3)
         samples = []  # (seconds into the run, resident KiB, frames so far), one a second
         start = time.time()
         while time.time() - start < seconds:

@@ -34,20 +34,6 @@ UNIFORMS = {"model": MAT4, "view": MAT4, "projection": MAT4, "lightPos": VEC3, "
             "objectColor": VEC3, "viewPos": VEC3, "texture0": SAMPLER_2D}
 
 
-def messages(out):
-    """Splits standard output into (read line or None, [(category, tag, log)]),
-    failing unless it is made of exactly such messages."""
-    read = READ.match(out)
-    pos = read.end() if read else 0
-    blocks = []
-    for block in BLOCK.finditer(out, pos):
-        assert block.start() == pos, "unexpected text: %r" % out[pos:block.start()]
-        blocks.append(block.groups())
-        pos = block.end()
-    assert pos == len(out), "unexpected text: %r" % out[pos:]
-    return read, blocks
-
-
 class ShaderClass(harness.TestCase):
     def probe(self, *options, vertex=VERTEX, fragment=FRAGMENT):
         """Builds a Shader from staged files; returns (status, stdout, stderr)."""
@@ -57,10 +43,18 @@ class ShaderClass(harness.TestCase):
 
     def assertMessages(self, probed, expected, read=False):
         """A run that goes on (status 0) and prints the read line if `read`,
-        then the expected (category, tag) blocks, each with a log."""
-        self.assertEqual(probed[0], 0)
-        line, blocks = messages(probed[1])
-        self.assertEqual(line is not None, read, probed[1])
+        then the expected (category, tag) blocks, each with a log, and
+        nothing else."""
+        status, out, _ = probed
+        self.assertEqual(status, 0)
+        line = READ.match(out)
+        self.assertEqual(line is not None, read, out)
+        pos, blocks = line.end() if line else 0, []
+        for block in BLOCK.finditer(out, pos):
+            self.assertEqual(block.start(), pos, "unexpected text: %r" % out[pos:block.start()])
+            blocks.append(block.groups())
+            pos = block.end()
+        self.assertEqual(out[pos:], "")
         self.assertEqual([(category, tag) for category, tag, _ in blocks], expected)
         for _, tag, log in blocks:
             self.assertTrue(log.strip(), "the %s block carries no log" % tag)
