@@ -1,7 +1,5 @@
-// libFuzzer target: each input is the viewer's image file, read by the same
-// image step the viewer runs at start-up. Built with AddressSanitizer and
-// UndefinedBehaviorSanitizer, so a read or write past a buffer, a leak or
-// undefined behaviour in the decoder ends the run with a report.
+// libFuzzer target: each input is the viewer's image file, read by its own
+// image step; the sanitizers report a bad access, a leak or undefined behaviour.
 #define STB_IMAGE_IMPLEMENTATION
 #include "image.h"
 

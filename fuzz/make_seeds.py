@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the image fuzzer's seeds: a small file of every kind the decoder
-knows, mostly test.png converted by ImageMagick, so that fuzzing starts
-inside each format. With --regressions it writes instead the hand-made inputs
-of fuzz/regressions/: headers that claim what their files do not hold.
-
+"""Writes the image fuzzer's seeds, a small file of every kind the decoder
+knows, or with --regressions the hand-made inputs of fuzz/regressions/.
 Usage: make_seeds.py [--regressions] OUTPUT_DIR
 """
 import os

@@ -76,11 +76,10 @@ chroot_with_deps() {
   echo "$tree"
 }
 
-# Runs COMMAND in a private mount namespace with a pid namespace of its own.
-# When COMMAND ends, or unshare dies (--kill-child), the kernel kills all left
-# in the pid namespace, and the mounts go with the last of them. unshare holds
-# SIGINT and SIGTERM back until its child ends, and a namespace's first
-# process ignores signals it has no handler for, so either becomes SIGKILL.
+# Runs COMMAND in private mount and pid namespaces, which end with it or with
+# unshare (--kill-child). A namespace's first process ignores signals it has
+# no handler for, and unshare holds them back, so SIGINT and SIGTERM become
+# SIGKILL.
 chroot_ns() (
   unshare --mount --propagation private --pid --fork --kill-child "$@" <&0 &
   pid=$!

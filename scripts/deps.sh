@@ -1,7 +1,6 @@
 # shellcheck shell=bash
-# Sourced by the commands in scripts/, and run in the platform tests' Debian
-# 13 chroot: installs the packages the viewer, its tests and its checks
-# need, when any is missing. The names are the same in Debian 12 and 13.
+# Sourced by the commands in scripts/, and run in the chroots: installs what
+# the viewer, its tests and checks need (the same names in Debian 12 and 13).
 packages=(
   dpkg-dev lintian desktop-file-utils debootstrap
   cmake make g++ clang libclang-rt-dev clang-format pkg-config python3

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the viewer's image step: installs what is missing, builds the fuzz
-# target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# and fuzzes for FUZZ_SECONDS (default 1800) from a seed of every image format
-# and every input that ever made it fail (fuzz/regressions). Prints
-# executions, coverage and findings; exits non-zero on a finding, whose input
-# is left in the build directory's findings/.
+# Fuzzes the image step with clang's libFuzzer and sanitizers for FUZZ_SECONDS
+# (1800) from a seed of every format and every input that ever made it fail
+# (fuzz/regressions); fails on a finding, left in the build's findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -14,10 +11,8 @@ seconds=${FUZZ_SECONDS:-1800}
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVIEWER_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target fuzz_image -j"$(nproc)" >/dev/null
 fuzzer=$build/fuzz_image
-# 2 GiB of memory and a minute an input: a decoder that needs more is a
-# finding. Under the sanitizers a small file that declares millions of pixels
-# takes seconds, as the decoder fills what it lacks with zeros; a minute
-# leaves that apart from a loop that never ends.
+# 2 GiB and a minute an input: more is a finding. A small file that declares
+# millions of pixels takes seconds under the sanitizers, far from a minute.
 limits=(-rss_limit_mb=2048 -timeout=60)
 
 rm -rf "$build/seeds" "$build/findings"

@@ -33,8 +33,7 @@ done
 window=$(xdotool search --name '^title$' | head -n1)
 shot=${SCREENSHOT:-$PWD/build/screenshot.png}
 import -window root "$shot"
-# Held for a few frames, as a person's key press is: the viewer looks at the
-# key once a frame.
+# Held over a few frames, as a person's press is: the viewer polls once a frame.
 xdotool windowfocus --sync "$window" keydown Escape sleep 0.3 keyup Escape
 wait "$viewer"
 echo "Screenshot: $shot"

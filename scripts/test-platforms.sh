@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# Builds the viewer and runs the whole test suite (scripts/test.sh: X11 on
-# llvmpipe and on zink, and a Wayland desktop) in a Debian 13 chroot, as
-# root, and prints a line for each release: its GLFW, compiler, Mesa and
-# compositor, and the result. Other releases can be named:
-# scripts/test-platforms.sh trixie bookworm. The chroots are kept in a cache
-# (scripts/chroot.sh); the build goes to build-RELEASE in this clone.
+# As root: the whole test suite (scripts/test.sh) in a Debian chroot, trixie
+# unless releases are named, built in build-RELEASE; prints a line a release
+# with its GLFW, compiler, Mesa and compositor. Chroots: scripts/chroot.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

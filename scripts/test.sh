@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the viewer and its tests with warnings as
-# errors, and runs every test; each starts its own X server and asks Mesa for
-# the GL it needs. A test that could not run counts as a failure here.
+# Installs what is missing, builds with warnings as errors and runs every
+# test, each on its own X server; a test that could not run fails here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

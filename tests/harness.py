@@ -1,9 +1,7 @@
-"""What the tests, the benchmark and the generators share: runs of the viewer
-on a private X server, its staged working directory, and image files. Every
-other Python file imports it as `harness` (tools/ and fuzz/ put tests/ on the
-path). CTest sets VIEWER, SOURCE_DIR, PRELOAD_LIB (tests/preload.c) and
-WM_CLOSE; VIEWER_GL_DRIVER picks llvmpipe (the default, raised to 4.6 by
-Mesa's override) or zink on lavapipe (a genuine 4.6 core profile).
+"""What tests, benchmark and generators share, imported as `harness`: runs of
+the viewer on a private X server, its staged directory, image files. CTest
+sets VIEWER, SOURCE_DIR, PRELOAD_LIB and WM_CLOSE; VIEWER_GL_DRIVER picks
+llvmpipe (4.6 by Mesa's override, the default) or zink (a genuine 4.6).
 """
 import atexit
 import functools
@@ -35,6 +33,8 @@ DRIVERS = {"llvmpipe": GL_OVERRIDE, "zink": ZINK}
 DRIVER = os.environ.get("VIEWER_GL_DRIVER", "llvmpipe")
 # CTest's code for a test that could not run.
 SKIPPED = 77
+# What closes each of the viewer's shader and program messages.
+SEPARATOR = " -- " + "-" * 51 + " -- "
 
 
 # The scene: cube i stands at CUBES[i], turned 20 i degrees about (1, 0.3, 0.5).
@@ -279,8 +279,7 @@ class TestCase(unittest.TestCase):
         return viewer
 
     def picture(self, cwd=None, out="", **kw):
-        """A steady frame of a run that prints `out`, ends on Escape with
-        status 0 and writes nothing on standard error."""
+        """A steady frame of a run that prints `out`, ends on Escape with 0 and writes no error."""
         viewer = self.viewer(cwd, **kw)
         viewer.wait_window()
         frame = viewer.steady()

@@ -98,22 +98,18 @@ void glfwSwapBuffers(GLFWwindow* window)
     }
 }
 
-/* Mesa unloads its driver when the window's context goes, and
- * LeakSanitizer, which looks for leaks only at exit, then finds whatever the
- * driver still held unreachable and unnamed; with the driver kept, its
- * memory stays reachable from its own globals, and a leak of the program's
- * own shows as one. */
+/* Mesa unloads its driver with the context, and LeakSanitizer, looking only at
+ * exit, then finds the driver's blocks unreachable; kept, they stay reachable
+ * from its globals, and a leak of the program's own stands out. */
 int dlclose(void* handle)
 {
     NEXT(int, (void*), "dlclose");
     return getenv("VIEWER_KEEP_LOADED") ? 0 : next(handle);
 }
 
-/* GLFW 3.4 opens GLX as libGLX.so.0, which apitrace's GLX wrapper does not
- * redirect, so none of its GLX calls would be recorded; GLFW 3.3 opens
- * libGL.so.1. Both are the same vendor library behind glvnd. Refusing libGL
- * to every caller but the windowing library makes the viewer's own GL
- * loader fail while its window and context come up. */
+/* GLFW 3.4 opens GLX as libGLX.so.0, which apitrace's wrapper does not
+ * redirect, GLFW 3.3 as libGL.so.1, the same library behind glvnd. Refusing
+ * libGL to all but GLFW fails the viewer's own GL loader, window and context up. */
 void* dlopen(const char* name, int flags)
 {
     NEXT(void*, (const char*, int), "dlopen");

@@ -167,8 +167,7 @@ class CallOrder(harness.TestCase):
         # One context, asked for 4.6 core and nothing else.
         self.assertEqual([c for c in calls if c.startswith("glXCreateContext")], [CONTEXT])
 
-        # The program's own part begins where it makes the context current
-        # and the loader has done its queries.
+        # The program's own part begins once the context is current and the loader has queried.
         first = calls.index(next(c for c in calls if c.startswith("glCreateShader")))
         current = max(i for i in range(first) if calls[i].startswith("glXMakeCurrent"))
         self.assertEqual(calls[current], "glXMakeCurrent")

@@ -3,8 +3,6 @@ frames, the two ways to end it, a shrunk window, shader failures that do not
 stop it. The start-up failures that end it are in test_reliability.py."""
 import harness
 
-SEPARATOR = " -- " + "-" * 51 + " -- "
-
 
 class Running(harness.TestCase):
     def start(self, fake_time=None, **files):
@@ -53,8 +51,8 @@ class Running(harness.TestCase):
         viewer.kill()
         out = viewer.stdout()
         self.assertTrue(out.startswith("ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: "), out)
-        self.assertEqual(out.count(SEPARATOR + "\n"), 3, out)
-        self.assertTrue(out.endswith(SEPARATOR + "\n"), out)
+        self.assertEqual(out.count(harness.SEPARATOR + "\n"), 3, out)
+        self.assertTrue(out.endswith(harness.SEPARATOR + "\n"), out)
 
 
 if __name__ == "__main__":

@@ -36,17 +36,13 @@ class Package(harness.TestCase):
         os.makedirs(cache, exist_ok=True)
         self.tree = tempfile.mkdtemp(prefix="package-test-", dir=cache)
         self.addCleanup(shutil.rmtree, self.tree, ignore_errors=True)
-        # Downloads are kept between runs; what gets installed is still what
-        # apt resolves afresh from the package's dependencies.
-        self.apt = os.path.join(cache, "apt")
-        # The reference: the build tree's program in a directory laid out as
-        # the repository's root, and the clock preload.
+        self.apt = os.path.join(cache, "apt")  # downloads, kept; apt still resolves afresh
+        # The reference, the build tree's program with the repository's files, and the preload.
         self.kit = tempfile.mkdtemp(prefix="viewer-kit-")
         self.addCleanup(shutil.rmtree, self.kit, ignore_errors=True)
         harness.stage(os.path.join(self.kit, "root"))
-        shutil.copy(harness.VIEWER, os.path.join(self.kit, "viewer"))
-        shutil.copy(harness.PRELOAD_LIB, os.path.join(self.kit, "preload.so"))
-        shutil.copy(DEB, os.path.join(self.kit, "viewer.deb"))
+        for source, name in ((harness.VIEWER, "viewer"), (harness.PRELOAD_LIB, "preload.so"), (DEB, "viewer.deb")):
+            shutil.copy(source, os.path.join(self.kit, name))
 
     def tearDown(self):
         self.assertEqual(mounts(), self.before, "something stayed mounted")

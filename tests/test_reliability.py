@@ -1,9 +1,6 @@
-"""Bad inputs, faults and long runs as a user meets them: for each fault,
-exactly what the viewer prints, that its frames keep coming and how it ends;
-a normal run under valgrind; resident memory over SOAK_SECONDS (default 30).
-Usage: test_reliability.py [sanitized] [Faults|Memcheck|Soak ...]; sanitized
-runs the sanitized build, whose reports would land on standard error.
-"""
+"""Faults as a user meets them: what the viewer prints, that its frames go on
+and how it ends; a run under valgrind; memory over SOAK_SECONDS (30). Usage:
+test_reliability.py [sanitized] [Faults|Memcheck|Soak ...]"""
 import os
 import re
 import shutil

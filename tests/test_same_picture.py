@@ -1,8 +1,7 @@
-"""The shipped shader pair draws the picture of the pair it replaced (kept in
-tests/previous_shaders/) within one step of eight bits in every channel. The
-shipped vertex shader drops faces turned away from the eye; these frames show
-that none of them could be seen: at many clocks, whatever the texture, and
-from cameras other than the viewer's own."""
+"""The shipped shader pair draws the picture of the pair it replaced (in
+tests/previous_shaders/) within one step in every channel: the faces its
+vertex shader drops could not be seen, at many clocks, whatever the texture,
+and from cameras other than the viewer's own."""
 import math
 
 import harness

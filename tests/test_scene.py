@@ -113,8 +113,7 @@ class Scene(harness.TestCase):
 
     def test_marker_solid_where_the_clock_puts_it(self):
         # At pi and 0 the marker stands left and right of cube 0, its front face
-        # flush with cube 0's. It does not depend on the picture, so the image
-        # tests' runs serve.
+        # flush with cube 0's; whatever the picture, so the image tests' runs serve.
         runs = {math.pi: GREY, 0.0: RGB}
         spots = {}
         for t, image in runs.items():

@@ -7,10 +7,9 @@ import sys
 import harness
 
 PROBE = sys.argv.pop(1)
-SEPARATOR = " -- " + "-" * 51 + " -- "
 READ = re.compile(r"ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: [^\n]+\n")
 BLOCK = re.compile(r"ERROR::(SHADER_COMPILATION_ERROR|PROGRAM_LINKING_ERROR) of type: (\w+)\n(.*?)\n"
-                   + re.escape(SEPARATOR) + r"\n", re.S)
+                   + re.escape(harness.SEPARATOR) + r"\n", re.S)
 
 # A pair of the tests' own whose three uniforms all stay active.
 VERTEX = b"""#version 460 core

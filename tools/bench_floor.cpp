@@ -1,7 +1,5 @@
-// The benchmark's floor: the viewer's window and GL context, started the same
-// way, whose frames are only cleared and presented. Its frame rate is the most
-// any scene can reach in that window on this machine, and its start-up and
-// memory are what the platform costs before the viewer adds anything.
+// The benchmark's floor: the viewer's window and context, its frames only
+// cleared and presented: the most any scene can reach, and the platform's cost.
 #include <glad/gl.h>
 
 #include <GLFW/glfw3.h>

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the viewer's menu icon: one cube seen from above a corner, test.png
-on its three visible faces, each as dim as the viewer's light leaves it, on a
-transparent background; the same bytes on every run, from the standard
-library alone. Usage: make_icon.py IMAGE SIZE OUTPUT
-"""
+"""Draws the menu icon, the same bytes on every run: a cube seen from above a
+corner, IMAGE on its three faces, each as dim as the viewer's light leaves it,
+on a clear background. Usage: make_icon.py IMAGE SIZE OUTPUT"""
 import math
 import os
 import pathlib
