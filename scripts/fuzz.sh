@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the image step with clang's libFuzzer and sanitizers for FUZZ_SECONDS
-# (1800) from a seed of every format and every input that ever made it fail
-# (fuzz/regressions); fails on a finding, left in the build's findings/.
+# (1800) from a seed of every format; fails on a finding, left in the build's
+# findings/. The inputs that ever failed are replayed by the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -21,7 +21,7 @@ python3 fuzz/make_seeds.py "$build/seeds"
 status=0
 start=$SECONDS
 "$fuzzer" "${limits[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-  -artifact_prefix="$build/findings/" "$build/corpus" "$build/seeds" fuzz/regressions >"$build/fuzz.log" 2>&1 || status=$?
+  -artifact_prefix="$build/findings/" "$build/corpus" "$build/seeds" >"$build/fuzz.log" 2>&1 || status=$?
 executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/fuzz.log")
 coverage=$(grep -o 'cov: [0-9]* ft: [0-9]* corp: [0-9]*' "$build/fuzz.log" | tail -n 1)
 # libFuzzer also keeps inputs that took over 10 s, as slow-unit-*: a report,
