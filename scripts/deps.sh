@@ -6,7 +6,7 @@ packages=(
   cmake make g++ clang libclang-rt-dev clang-format pkg-config python3
   libglfw3-dev libglm-dev libstb-dev zlib1g-dev python3-glad libx11-dev
   libgl1-mesa-dri libglx-mesa0 mesa-vulkan-drivers xvfb xdotool x11-utils imagemagick
-  weston xwayland apitrace valgrind appstream man-db shellcheck flake8
+  weston xwayland apitrace valgrind appstream man-db shellcheck flake8 python3-pil
 )
 missing=()
 for p in "${packages[@]}"; do
