@@ -1,10 +1,11 @@
 #ifndef IMAGE_H
 #define IMAGE_H
 
-// The image step without GL: which formats are read, the checks a file's
-// header must pass, the decode and how GL is to read the pixels. The viewer
-// and its fuzz target both run exactly this; the unit that includes it after
-// defining STB_IMAGE_IMPLEMENTATION holds the decoder.
+// The image step: which kinds of file are read, the checks a file must pass
+// before it is decoded, the decode, and the upload into a texture. The
+// viewer and its fuzz target both run exactly this (the fuzz target all but
+// the upload); the unit that includes it after defining
+// STB_IMAGE_IMPLEMENTATION holds the decoder.
 
 #include <algorithm>
 #include <cerrno>
@@ -63,6 +64,8 @@ inline void* decoderAllocate(void* block, std::size_t oldSize, std::size_t size)
 #define STBI_NO_PSD
 #define STBI_NO_PIC
 #define STBI_NO_HDR
+// PNM is read below by netpbm's own rules, which the decoder does not follow.
+#define STBI_NO_PNM
 // With these left out, GCC 14 inlines more of the PNG decoder and then takes a
 // colour key that is always set before use for one that may not be; the
 // warning is about the decoder, which is not ours to change.
@@ -78,7 +81,8 @@ inline void* decoderAllocate(void* block, std::size_t oldSize, std::size_t size)
 #include <glad/gl.h>
 #include <zlib.h>
 
-// Files of a left-out format, by their first bytes.
+// Kinds of image not read, by their first bytes: formats left out of the
+// decoder, and netpbm's others, which the PNM reader below does not take.
 const struct {
     unsigned char magic[4];
     std::size_t size;
@@ -88,12 +92,132 @@ const struct {
     { { '8', 'B', 'P', 'S' }, 4, "Photoshop images are not read, save it as PNG" },
     { { 0x53, 0x80, 0xF6, 0x34 }, 4, "Softimage PIC images are not read, save it as PNG" },
     { { '#', '?' }, 2, "Radiance HDR images are not read, save it as PNG" },
+    { { 'P', '1' }, 2, "PBM images are not read, save it as PNG" },
+    { { 'P', '4' }, 2, "PBM images are not read, save it as PNG" },
+    { { 'P', '2' }, 2, "plain-text PGM images are not read, save it as binary PGM or PNG" },
+    { { 'P', '3' }, 2, "plain-text PPM images are not read, save it as binary PPM or PNG" },
+    { { 'P', '7' }, 2, "PAM images are not read, save it as PNG" },
+    { { 'P', 'F' }, 2, "PFM images are not read, save it as PNG" },
+    { { 'P', 'f' }, 2, "PFM images are not read, save it as PNG" },
 };
 
-// A PNM header as the decoder reads it: blanks, and comments from '#' to the
-// end of the line, before each of its three numbers (width, height, largest
-// value); the pixels start one character after the last. The decoder adds
-// up each number in an int, which one of ten or more digits overflows.
+inline std::uint32_t little16(const unsigned char* p)
+{
+    return p[0] | p[1] << 8;
+}
+inline std::uint32_t little32(const unsigned char* p)
+{
+    return little16(p) | little16(p + 2) << 16;
+}
+
+inline std::uint32_t big32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// What a file starts with: enough for every header field looked at before
+// decoding.
+struct ImageFile {
+    std::FILE* file = nullptr;
+    std::uint64_t size = 0;
+    unsigned char head[64] = {};
+    std::size_t headSize = 0;
+    ~ImageFile()
+    {
+        if (file)
+            std::fclose(file);
+    }
+};
+
+enum class Format { Png, Gif, Bmp, Pnm, Tga };
+
+inline Format formatOf(const ImageFile& in)
+{
+    if (std::memcmp(in.head, "\x89PNG", 4) == 0)
+        return Format::Png;
+    if (std::memcmp(in.head, "GIF8", 4) == 0)
+        return Format::Gif;
+    if (in.head[0] == 'B' && in.head[1] == 'M')
+        return Format::Bmp;
+    if (in.head[0] == 'P' && (in.head[1] == '5' || in.head[1] == '6'))
+        return Format::Pnm;
+    // The one format without a signature.
+    return Format::Tga;
+}
+
+// Opens the file and reads its first bytes; a missing file is the one
+// failure without a reason: its name says it all.
+inline bool openImage(const char* path, ImageFile& in, std::string& failure)
+{
+    std::error_code error;
+    in.size = std::filesystem::file_size(path, error);
+    if (error) {
+        if (error != std::errc::no_such_file_or_directory)
+            failure = error.message();
+        return false;
+    }
+    if (in.size == 0) {
+        failure = "the file is empty";
+        return false;
+    }
+    in.file = std::fopen(path, "rb");
+    if (!in.file) {
+        failure = std::strerror(errno);
+        return false;
+    }
+    in.headSize = std::fread(in.head, 1, sizeof in.head, in.file);
+    return true;
+}
+
+// BMPs the decoder turns away although they are valid: compressed ones,
+// those of 2 or 64 bits a pixel, and headers it does not know.
+inline std::string bmpKindNotRead(const unsigned char* head)
+{
+    std::uint32_t header = little32(head + 14);
+    if (header == 16 || header == 64)
+        return "OS/2 2.x BMP images are not read, save it as PNG";
+    if (header == 52)
+        return "BMP images with a 52-byte header are not read, save it as PNG";
+    if (header == 12)
+        return ""; // OS/2 1.x: uncompressed, read whatever its depth
+    std::uint32_t bits = little16(head + 28);
+    std::uint32_t compression = little32(head + 30);
+    if (compression == 1 || compression == 2)
+        return "run-length BMP images are not read, save it uncompressed or as PNG";
+    if (compression == 4 || compression == 5)
+        return std::string("BMP images holding a ") + (compression == 4 ? "JPEG" : "PNG")
+            + " are not read, save it as PNG";
+    if (compression == 6 || (compression >= 11 && compression <= 13))
+        return "BMP images of compression type " + std::to_string(compression)
+            + " are not read, save it uncompressed or as PNG";
+    if (compression == 0 && (bits == 2 || bits == 64))
+        return "BMP images of " + std::to_string(bits)
+            + " bits a pixel are not read, save it as PNG";
+    return "";
+}
+
+// A valid file the viewer does not read gets a reason that says so, rather
+// than the decoder's, which would blame the file.
+inline std::string kindNotRead(const ImageFile& in)
+{
+    for (const auto& format : refusedFormats) {
+        if (in.headSize >= format.size && std::memcmp(in.head, format.magic, format.size) == 0)
+            return format.failure;
+    }
+    if (formatOf(in) == Format::Bmp && in.headSize >= 34)
+        return bmpKindNotRead(in.head);
+    // Bit 4 of a TGA's descriptor stores rows right to left, which the
+    // decoder would show mirrored.
+    if (formatOf(in) == Format::Tga && in.headSize >= 18 && (in.head[17] & 0x10))
+        return "TGA images stored right to left are not read, save it as PNG";
+    return "";
+}
+
+// A binary PGM or PPM header, read by netpbm's rules: blanks, and comments
+// from '#' to the end of the line, before each of its three numbers (width,
+// height, largest sample value); one blank after the last, then the
+// samples. A number of ten or more digits is past any use, and would
+// overflow a 32-bit count.
 struct PnmHeader {
     bool overflows = false;
     std::uint64_t numbers[3] = {};
@@ -102,6 +226,7 @@ struct PnmHeader {
 inline PnmHeader readPnmHeader(std::FILE* file)
 {
     PnmHeader header;
+    std::fseek(file, 2, SEEK_SET);
     int c = std::getc(file);
     for (int number = 0; number < 3; number++) {
         for (;;) {
@@ -153,20 +278,6 @@ const stbi_io_callbacks decoderCallbacks = {
         return int(std::feof(file) || std::ferror(file));
     },
 };
-
-inline std::uint32_t little16(const unsigned char* p)
-{
-    return p[0] | p[1] << 8;
-}
-inline std::uint32_t little32(const unsigned char* p)
-{
-    return little16(p) | little16(p + 2) << 16;
-}
-
-inline std::uint32_t big32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
 
 // The failure for a row of packed palette indices (1, 2, 4 or 8 bits, the
 // first pixel in the high bits) that names a colour past the end of a
@@ -314,184 +425,220 @@ struct Image {
     std::string failure; // why pixels is null, when there is more to say
 };
 
-// Decodes the image at path with the channel count it has. largestTexture
-// gives the GL's largest texture side; it is asked only for an image over
-// 16384 pixels a side, which every 4.6 implementation takes. A missing file
-// is the one failure without a reason: its name says it all.
-inline Image loadImage(const char* path, GLint (*largestTexture)())
+// The picture's size and channels by its header alone: as the decoder reads
+// it, or for PNM by netpbm's rules.
+struct ImageHeader {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    int channels = 0;
+    PnmHeader pnm;
+};
+
+inline std::string sizeOf(const ImageHeader& header)
 {
-    Image image;
-    // The first row handed to GL is the image's bottom row, as GL's texture
-    // coordinates expect.
-    stbi_set_flip_vertically_on_load(1);
-    std::error_code error;
-    std::uint64_t fileSize = std::filesystem::file_size(path, error);
-    if (error) {
-        if (error != std::errc::no_such_file_or_directory)
-            image.failure = error.message();
-        return image;
-    }
-    if (fileSize == 0) {
-        image.failure = "the file is empty";
-        return image;
-    }
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        image.failure = std::strerror(errno);
-        return image;
-    }
-    struct Closer {
-        std::FILE* file;
-        ~Closer() { std::fclose(file); }
-    } closer { file };
+    return std::to_string(header.width) + "x" + std::to_string(header.height) + " pixels";
+}
 
-    // A left-out format is named by the file's first bytes, so that a user
-    // learns why a good image is not shown.
-    unsigned char head[32] = {};
-    std::size_t headSize = std::fread(head, 1, sizeof head, file);
-    for (const auto& format : refusedFormats) {
-        if (headSize >= format.size && std::memcmp(head, format.magic, format.size) == 0) {
-            image.failure = format.failure;
-            return image;
-        }
+inline std::string readHeader(const ImageFile& in, DecoderInput& input, ImageHeader& header)
+{
+    if (formatOf(in) == Format::Pnm) {
+        header.pnm = readPnmHeader(in.file);
+        if (header.pnm.overflows)
+            return "its PNM header holds a number too large to read";
+        header.width = std::int64_t(header.pnm.numbers[0]);
+        header.height = std::int64_t(header.pnm.numbers[1]);
+        header.channels = in.head[1] == '5' ? 1 : 3;
+        return "";
     }
-    bool pnm = head[0] == 'P' && (head[1] == '5' || head[1] == '6');
-    PnmHeader pnmHeader;
-    if (pnm) {
-        std::fseek(file, 2, SEEK_SET);
-        pnmHeader = readPnmHeader(file);
-        if (pnmHeader.overflows) {
-            image.failure = "its PNM header holds a number too large to read";
-            return image;
-        }
-        // Said here, as some versions of the decoder say only that they
-        // know no such image.
-        if (pnmHeader.numbers[0] == 0 || pnmHeader.numbers[1] == 0) {
-            image.failure = "its header gives an empty picture, "
-                + std::to_string(pnmHeader.numbers[0]) + "x" + std::to_string(pnmHeader.numbers[1])
-                + " pixels";
-            return image;
-        }
-    }
+    int width = 0, height = 0;
+    std::rewind(in.file);
+    if (!stbi_info_from_callbacks(&decoderCallbacks, &input, &width, &height, &header.channels))
+        return std::string("the decoder says: ") + stbi_failure_reason();
+    // The size as the decoder will use it: a negative BMP height stands for
+    // rows stored top first.
+    header.width = width;
+    header.height = std::abs(std::int64_t(height));
+    return "";
+}
 
-    // The size comes from the header alone, and is checked as the decoder
-    // will use it: a negative BMP height stands for rows stored top first.
-    decoderBlockLimit = fileSize * 65536 + (16 << 20);
-    DecoderInput input { file, false };
-    std::rewind(file);
-    if (!stbi_info_from_callbacks(
-            &decoderCallbacks, &input, &image.width, &image.height, &image.channels)) {
-        image.failure = std::string("the decoder says: ") + stbi_failure_reason();
-        return image;
-    }
-    std::int64_t width = image.width;
-    std::int64_t height = std::abs(std::int64_t(image.height));
-    std::string size = std::to_string(width) + "x" + std::to_string(height) + " pixels";
-    if (width <= 0 || height <= 0) {
-        image.failure = "its header gives an empty picture, " + size;
-        return image;
-    }
-    // A file that claims a picture larger than any texture is turned away
-    // before the decoder allocates or reads for it.
-    if (width > 16384 || height > 16384) {
+// A file that claims a picture larger than any texture is turned away before
+// the decoder allocates or reads for it. largestTexture is asked only for an
+// image over 16384 pixels a side, which every 4.6 implementation takes.
+inline std::string sizeFault(const ImageHeader& header, GLint (*largestTexture)())
+{
+    if (header.width <= 0 || header.height <= 0)
+        return "its header gives an empty picture, " + sizeOf(header);
+    if (header.width > 16384 || header.height > 16384) {
         GLint largest = largestTexture();
-        if (width > largest || height > largest) {
-            image.failure = size + " is larger than the largest texture this GL takes, "
+        if (header.width > largest || header.height > largest)
+            return sizeOf(header) + " is larger than the largest texture this GL takes, "
                 + std::to_string(largest) + " pixels a side";
-            return image;
-        }
     }
+    return "";
+}
 
-    // Where pixels are stored as they are, or in runs, the header says how
-    // many bytes they take at the least: a file shorter than that is cut
-    // off, and is refused before any work is done for it.
-    std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
-    std::uint64_t least = 0;
-    if (pnm) {
-        std::uint64_t sample = pnmHeader.numbers[2] > 255 ? 2 : 1;
-        least = std::uint64_t(pnmHeader.pixelsAt) + pixels * std::uint64_t(image.channels) * sample;
-    } else if (head[0] == 'B' && head[1] == 'M') {
-        // Rows are padded to four bytes, but the last one's padding may
-        // be left out.
-        std::uint32_t header = little32(head + 14);
-        std::uint32_t pixelsAt = little32(head + 10);
-        std::uint64_t bits = little16(head + (header == 12 ? 24 : 28));
-        std::uint64_t row = (std::uint64_t(width) * bits + 31) / 32 * 4;
-        least = pixelsAt + row * std::uint64_t(height - 1) + (std::uint64_t(width) * bits + 7) / 8;
-        // The palette is what lies between the header and the pixels,
-        // counted as the decoder counts it. An index past its end has the
-        // decoder take a colour from memory the file never filled, so every
-        // index is looked at when the palette is shorter than they reach
-        // (the decoder takes palettes of 1, 4 and 8 bits only).
-        std::int64_t colours = header == 12 ? (std::int64_t(pixelsAt) - 38) / 3
-                                            : (std::int64_t(pixelsAt) - 14 - header) / 4;
-        if ((bits == 1 || bits == 4 || bits == 8) && colours < (1 << bits) && least <= fileSize) {
-            std::string rowBytes(row, '\0');
-            std::fseek(file, long(pixelsAt), SEEK_SET);
-            for (std::int64_t y = 0; y < height; y++) {
-                if (std::fread(rowBytes.data(), 1, row, file) == 0)
-                    break;
-                image.failure
-                    = paletteFault(rowBytes, std::uint64_t(width), unsigned(bits), colours);
-                if (!image.failure.empty())
-                    return image;
-            }
-        }
-    } else if (std::memcmp(head, "\x89PNG", 4) != 0 && std::memcmp(head, "GIF8", 4) != 0) {
-        // TGA, the one format without a signature: its identification
-        // field and colour map come first, then the pixels, each pixel
-        // or run of up to 128 of them at least one byte more.
-        std::uint64_t map = head[1] == 1 ? little16(head + 5) * ((head[7] + 7u) / 8) : 0;
-        std::uint64_t bytes = (head[16] + 7u) / 8;
-        least = 18 + head[0] + map
-            + (head[2] >= 9 ? (pixels + 127) / 128 * (1 + bytes) : pixels * bytes);
-    } else if (head[0] == 0x89) {
-        // The PNG decoder inflates into one block whose size it keeps in
-        // an int: wider or deeper pictures it cannot take at all.
-        const unsigned char channels[] = { 1, 0, 3, 1, 2, 0, 4 };
-        std::uint64_t inflated = (std::uint64_t(width) * head[24] + 7) / 8 * std::uint64_t(height)
-                * channels[head[25] % 7]
-            + height;
-        if (inflated > INT32_MAX) {
-            image.failure = size + " at " + std::to_string(head[24])
-                + " bits a channel inflate to more than the decoder takes, 2 GiB; save it at 8 "
-                  "bits";
-            return image;
-        }
-        image.failure = pngStreamFault(file, head + 16);
-        if (!image.failure.empty())
-            return image;
-    }
-    if (least > fileSize) {
-        image.failure = "the file ends before its pixels do: " + size + " take "
-            + std::to_string(least) + " bytes, and it holds " + std::to_string(fileSize);
-        return image;
-    }
+// Where pixels are stored as they are, or in runs, the header says how many
+// bytes they take at the least: a file shorter than that is cut off, and is
+// refused before any work is done for it.
+inline std::string cutOff(const ImageFile& in, const ImageHeader& header, std::uint64_t least)
+{
+    if (least <= in.size)
+        return "";
+    return "the file ends before its pixels do: " + sizeOf(header) + " take "
+        + std::to_string(least) + " bytes, and it holds " + std::to_string(in.size);
+}
 
+inline std::string pnmFault(const ImageFile& in, const ImageHeader& header)
+{
+    std::uint64_t largest = header.pnm.numbers[2];
+    if (largest == 0 || largest > 65535)
+        return "its PNM header gives a largest sample value of " + std::to_string(largest)
+            + ", outside 1 to 65535";
+    std::uint64_t sample = largest > 255 ? 2 : 1;
+    return cutOff(in, header,
+        std::uint64_t(header.pnm.pixelsAt)
+            + std::uint64_t(header.width * header.height) * std::uint64_t(header.channels)
+                * sample);
+}
+
+inline std::string bmpFault(const ImageFile& in, const ImageHeader& header)
+{
+    // Rows are padded to four bytes, but the last one's padding may be left
+    // out.
+    std::uint32_t size = little32(in.head + 14);
+    std::uint32_t pixelsAt = little32(in.head + 10);
+    std::uint64_t width = std::uint64_t(header.width);
+    std::uint64_t bits = little16(in.head + (size == 12 ? 24 : 28));
+    std::uint64_t row = (width * bits + 31) / 32 * 4;
+    std::string cut = cutOff(
+        in, header, pixelsAt + row * std::uint64_t(header.height - 1) + (width * bits + 7) / 8);
+    // The palette is what lies between the header and the pixels, counted as
+    // the decoder counts it. An index past its end has the decoder take a
+    // colour from memory the file never filled, so every index is looked at
+    // when the palette is shorter than they reach (the decoder takes palettes
+    // of 1, 4 and 8 bits only).
+    std::int64_t colours
+        = size == 12 ? (std::int64_t(pixelsAt) - 38) / 3 : (std::int64_t(pixelsAt) - 14 - size) / 4;
+    if (!cut.empty() || (bits != 1 && bits != 4 && bits != 8) || colours >= (1 << bits))
+        return cut;
+    std::string rowBytes(row, '\0');
+    std::fseek(in.file, long(pixelsAt), SEEK_SET);
+    for (std::int64_t y = 0; y < header.height; y++) {
+        if (std::fread(rowBytes.data(), 1, row, in.file) == 0)
+            break;
+        std::string fault = paletteFault(rowBytes, width, unsigned(bits), colours);
+        if (!fault.empty())
+            return fault;
+    }
+    return "";
+}
+
+// Its identification field and colour map come first, then the pixels, each
+// pixel or run of up to 128 of them at least one byte more.
+inline std::string tgaFault(const ImageFile& in, const ImageHeader& header)
+{
+    const unsigned char* head = in.head;
+    std::uint64_t pixels = std::uint64_t(header.width * header.height);
+    std::uint64_t map = head[1] == 1 ? little16(head + 5) * ((head[7] + 7u) / 8) : 0;
+    std::uint64_t bytes = (head[16] + 7u) / 8;
+    return cutOff(in, header,
+        18 + head[0] + map + (head[2] >= 9 ? (pixels + 127) / 128 * (1 + bytes) : pixels * bytes));
+}
+
+// The PNG decoder inflates into one block whose size it keeps in an int:
+// wider or deeper pictures it cannot take at all.
+inline std::string pngFault(const ImageFile& in, const ImageHeader& header)
+{
+    const unsigned char channels[] = { 1, 0, 3, 1, 2, 0, 4 };
+    unsigned depth = in.head[24];
+    std::uint64_t inflated = (std::uint64_t(header.width) * depth + 7) / 8
+            * std::uint64_t(header.height) * channels[in.head[25] % 7]
+        + std::uint64_t(header.height);
+    if (inflated > INT32_MAX)
+        return sizeOf(header) + " at " + std::to_string(depth)
+            + " bits a channel inflate to more than the decoder takes, 2 GiB; save it at 8 bits";
+    return pngStreamFault(in.file, in.head + 16);
+}
+
+// What each format must hold beyond its size before it is decoded.
+inline std::string formatFault(const ImageFile& in, const ImageHeader& header)
+{
+    switch (formatOf(in)) {
+    case Format::Pnm:
+        return pnmFault(in, header);
+    case Format::Bmp:
+        return bmpFault(in, header);
+    case Format::Tga:
+        return tgaFault(in, header);
+    case Format::Png:
+        return pngFault(in, header);
+    case Format::Gif:
+        break;
+    }
+    return "";
+}
+
+// Binary PGM and PPM samples as netpbm defines them: one byte each up to a
+// largest value of 255, else two, most significant first, each scaled from
+// 0 to the largest value onto 0 to 255. (The decoder would keep the low byte
+// of a 16-bit sample and scale none.)
+inline std::string decodePnm(const ImageFile& in, const ImageHeader& header, Image& image)
+{
+    std::uint32_t largest = std::uint32_t(header.pnm.numbers[2]);
+    std::size_t sample = largest > 255 ? 2 : 1;
+    std::size_t row = std::size_t(header.width) * std::size_t(header.channels);
+    std::string samples(row * sample, '\0');
+    image.pixels = static_cast<unsigned char*>(std::malloc(row * std::size_t(header.height)));
+    if (!image.pixels)
+        return "its " + sizeOf(header) + " do not fit in memory";
+    image.width = int(header.width);
+    image.height = int(header.height);
+    image.channels = header.channels;
+    std::fseek(in.file, header.pnm.pixelsAt, SEEK_SET);
+    for (int y = 0; y < image.height; y++) {
+        if (std::fread(samples.data(), 1, samples.size(), in.file) != samples.size())
+            return "the file ends before its pixels do";
+        // Bottom row first, as the decoder hands the other formats over.
+        unsigned char* out = image.pixels + std::size_t(image.height - 1 - y) * row;
+        for (std::size_t x = 0; x < row; x++) {
+            const auto* p = reinterpret_cast<const unsigned char*>(samples.data()) + x * sample;
+            std::uint32_t value = sample == 2 ? std::uint32_t(p[0] << 8 | p[1]) : p[0];
+            if (value > largest)
+                return "its pixels hold a value of " + std::to_string(value)
+                    + ", past the largest its header gives, " + std::to_string(largest);
+            out[x] = static_cast<unsigned char>((value * 255 + largest / 2) / largest);
+        }
+    }
+    return "";
+}
+
+inline std::string decode(
+    const ImageFile& in, DecoderInput& input, const ImageHeader& header, Image& image)
+{
+    if (formatOf(in) == Format::Pnm)
+        return decodePnm(in, header, image);
     decoderBlockRefused = 0;
     input.pastEnd = false;
-    std::rewind(file);
+    std::rewind(in.file);
     image.pixels = stbi_load_from_callbacks(
         &decoderCallbacks, &input, &image.width, &image.height, &image.channels, 0);
-    if (input.pastEnd) {
-        image.failure = "the file ends before its pixels do";
-    } else if (!image.pixels && decoderBlockRefused) {
-        image.failure = "decoding it would take a block of "
+    if (input.pastEnd)
+        return "the file ends before its pixels do";
+    if (!image.pixels && decoderBlockRefused)
+        return "decoding it would take a block of "
             + std::to_string((decoderBlockRefused + (1 << 20) - 1) >> 20)
-            + " MiB, out of proportion to a file of " + std::to_string(fileSize) + " bytes";
-    } else if (!image.pixels) {
-        image.failure = std::string("the decoder says: ") + stbi_failure_reason();
-    } else if (image.width <= 0 || image.height <= 0 || image.width > width
-        || image.height > height) {
-        image.failure = "the decoder gives " + std::to_string(image.width) + "x"
-            + std::to_string(image.height) + " pixels where the header gives " + size;
-    }
-    if (!image.failure.empty()) {
-        stbi_image_free(image.pixels);
-        image.pixels = nullptr;
-        return image;
-    }
+            + " MiB, out of proportion to a file of " + std::to_string(in.size) + " bytes";
+    if (!image.pixels)
+        return std::string("the decoder says: ") + stbi_failure_reason();
+    if (image.width <= 0 || image.height <= 0 || image.width > header.width
+        || image.height > header.height)
+        return "the decoder gives " + std::to_string(image.width) + "x"
+            + std::to_string(image.height) + " pixels where the header gives " + sizeOf(header);
+    return "";
+}
 
+inline void chooseGlFormat(Image& image)
+{
     if (image.channels == 1) {
         image.format = GL_RED;
         image.swizzle = greySwizzle;
@@ -501,7 +648,51 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
     } else if (image.channels == 3) {
         image.format = GL_RGB;
     }
+}
+
+// Decodes the image at path with the channel count it has, or says why not:
+// each step runs only while none before it has found a failure.
+inline Image loadImage(const char* path, GLint (*largestTexture)())
+{
+    Image image;
+    // The first row handed to GL is the image's bottom row, as GL's texture
+    // coordinates expect.
+    stbi_set_flip_vertically_on_load(1);
+    ImageFile in;
+    if (!openImage(path, in, image.failure))
+        return image;
+    decoderBlockLimit = in.size * 65536 + (16 << 20);
+    DecoderInput input { in.file, false };
+    ImageHeader header;
+    image.failure = kindNotRead(in);
+    if (image.failure.empty())
+        image.failure = readHeader(in, input, header);
+    if (image.failure.empty())
+        image.failure = sizeFault(header, largestTexture);
+    if (image.failure.empty())
+        image.failure = formatFault(in, header);
+    if (image.failure.empty())
+        image.failure = decode(in, input, header, image);
+    if (!image.failure.empty()) {
+        stbi_image_free(image.pixels);
+        image.pixels = nullptr;
+        return image;
+    }
+    chooseGlFormat(image);
     return image;
+}
+
+// The decoded image into the bound 2D texture, with its mipmap chain.
+inline void uploadImage(const Image& image)
+{
+    // Rows of one to three bytes a pixel need not start on four bytes.
+    if (image.channels != 4)
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width, image.height, 0, image.format,
+        GL_UNSIGNED_BYTE, image.pixels);
+    if (image.swizzle)
+        glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, image.swizzle);
+    glGenerateMipmap(GL_TEXTURE_2D);
 }
 
 #endif

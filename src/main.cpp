@@ -169,14 +169,7 @@ int main()
         return largest;
     });
     if (image.pixels) {
-        // Rows of one to three bytes a pixel need not start on four bytes.
-        if (image.channels != 4)
-            glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width, image.height, 0, image.format,
-            GL_UNSIGNED_BYTE, image.pixels);
-        if (image.swizzle)
-            glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, image.swizzle);
-        glGenerateMipmap(GL_TEXTURE_2D);
+        uploadImage(image);
     } else {
         std::cout << "failed to load test.png" << (image.failure.empty() ? "" : ": ")
                   << image.failure << std::endl;
