@@ -3,10 +3,14 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include "image.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -29,8 +33,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 }
 
 // Decoded twice, the decoder's blocks filled differently each time: a byte
-// the file did not supply shows as a difference.
-static void check(const char* file)
+// the file did not supply shows as a difference. Returns the outcome:
+// "loads", or the reason the image is refused.
+static std::string check(const char* file)
 {
     Image image = loadImage(file, largestTexture);
     decoderFill = 0xA5;
@@ -57,6 +62,7 @@ static void check(const char* file)
     }
     stbi_image_free(again.pixels);
     stbi_image_free(image.pixels);
+    return image.pixels ? "loads" : image.failure;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -69,13 +75,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #ifdef FUZZ_REPLAY
-// Without libFuzzer: each file named on the command line is one input, and a
-// failing one ends the run with the sanitizers' report or an abort.
+// Without libFuzzer: every input in DIR, each against the outcome MANIFEST
+// gives it, one line a file: its name, a tab, and "loads" or the reason it
+// is refused. A failing input ends the run with the sanitizers' report or an
+// abort; a wrong outcome, an input over the time limit or one the manifest
+// does not name fails it.
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; i++)
-        check(argv[i]);
-    std::printf("%d inputs replayed\n", argc - 1);
-    return 0;
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: fuzz_replay MANIFEST DIR\n");
+        return 2;
+    }
+    const double limit = 20; // seconds an input, under the sanitizers
+    std::map<std::string, std::string> expected;
+    std::ifstream manifest(argv[1]);
+    for (std::string line; std::getline(manifest, line);) {
+        std::size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+            expected[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    int failed = 0, replayed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(argv[2])) {
+        std::string name = entry.path().filename().string();
+        auto start = std::chrono::steady_clock::now();
+        std::string outcome = check(entry.path().c_str());
+        double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        replayed++;
+        auto want = expected.find(name);
+        std::string says = want == expected.end() ? "" : want->second;
+        if (want != expected.end())
+            expected.erase(want);
+        if (says.empty())
+            std::printf("%s: not in the manifest (outcome: %s)\n", name.c_str(), outcome.c_str());
+        else if (outcome != says)
+            std::printf("%s: %s, where the manifest says %s\n", name.c_str(), outcome.c_str(),
+                says.c_str());
+        else if (seconds > limit)
+            std::printf("%s: %.1f s, past the limit of %.0f s\n", name.c_str(), seconds, limit);
+        else
+            continue;
+        failed++;
+    }
+    for (const auto& left : expected) {
+        std::printf("%s: in the manifest but not in %s\n", left.first.c_str(), argv[2]);
+        failed++;
+    }
+    std::printf("%d inputs replayed, %d failed\n", replayed, failed);
+    return failed ? 1 : 0;
 }
 #endif

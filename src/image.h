@@ -206,10 +206,6 @@ inline std::string kindNotRead(const ImageFile& in)
     }
     if (formatOf(in) == Format::Bmp && in.headSize >= 34)
         return bmpKindNotRead(in.head);
-    // Bit 4 of a TGA's descriptor stores rows right to left, which the
-    // decoder would show mirrored.
-    if (formatOf(in) == Format::Tga && in.headSize >= 18 && (in.head[17] & 0x10))
-        return "TGA images stored right to left are not read, save it as PNG";
     return "";
 }
 
@@ -533,11 +529,16 @@ inline std::string bmpFault(const ImageFile& in, const ImageHeader& header)
     return "";
 }
 
-// Its identification field and colour map come first, then the pixels, each
+// A TGA, having no signature, is known only once the decoder has read its
+// header; so its kind not read is named here: rows stored right to left (bit
+// 4 of its descriptor), which the decoder would show mirrored. Then its
+// identification field and colour map come first, and the pixels, each
 // pixel or run of up to 128 of them at least one byte more.
 inline std::string tgaFault(const ImageFile& in, const ImageHeader& header)
 {
     const unsigned char* head = in.head;
+    if (head[17] & 0x10)
+        return "TGA images stored right to left are not read, save it as PNG";
     std::uint64_t pixels = std::uint64_t(header.width * header.height);
     std::uint64_t map = head[1] == 1 ? little16(head + 5) * ((head[7] + 7u) / 8) : 0;
     std::uint64_t bytes = (head[16] + 7u) / 8;
