@@ -17,7 +17,7 @@ limits=(-rss_limit_mb=2048 -timeout=60)
 
 rm -rf "$build/seeds" "$build/findings"
 mkdir -p "$build/corpus" "$build/findings"
-python3 fuzz/make_seeds.py "$build/seeds"
+/usr/bin/python3 fuzz/make_seeds.py "$build/seeds"
 status=0
 start=$SECONDS
 "$fuzzer" "${limits[@]}" -max_total_time="$seconds" -print_final_stats=1 \
