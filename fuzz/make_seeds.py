@@ -121,15 +121,32 @@ def bmp_fields(**fields):
     return lambda data: [struct.pack_into(offsets[k][1], data, offsets[k][0], v) for k, v in fields.items()]
 
 
-def tga_16(alpha):
+def tga_16(alpha, runs=False):
     """A 16-bit TGA (5 bits a colour, the top bit alpha or unused), which
-    neither writes: the source picture's top bits, by hand."""
+    neither writes: the source picture's top bits, by hand. In runs, pixels
+    come in pairs, so that both kinds of packet occur."""
     def write(width, height):
         def texel(x, y):
-            r, g, b, a = (sample(x, y, c) >> 11 for c in range(4))
+            r, g, b, a = (sample(x // 2 * 2 if runs else x, y, c) >> 11 for c in range(4))
             return struct.pack("<H", (a >> 4 if alpha else 0) << 15 | r << 10 | g << 5 | b)
-        header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height, 16, 1 if alpha else 0)
-        return header + b"".join(texel(x, y) for y in reversed(range(height)) for x in range(width))
+        header = struct.pack("<BBBHHBHHHHBB", 0, 0, 10 if runs else 2, 0, 0, 0, 0, 0, width, height, 16,
+                             1 if alpha else 0)
+        pixels = [texel(x, y) for y in reversed(range(height)) for x in range(width)]
+        if not runs:
+            return header + b"".join(pixels)
+        packets, i = [], 0
+        while i < len(pixels):
+            n = 1
+            while i + n < len(pixels) and n < 128 and pixels[i + n] == pixels[i]:
+                n += 1
+            if n > 1:
+                packets.append(bytes((0x80 | (n - 1),)) + pixels[i])
+            else:
+                while i + n < len(pixels) and n < 128 and pixels[i + n] != pixels[i + n - 1]:
+                    n += 1
+                packets.append(bytes((n - 1,)) + b"".join(pixels[i:i + n]))
+            i += n
+        return header + b"".join(packets)
     return each_size(write)
 
 
@@ -194,6 +211,7 @@ VALID = {
     "tga-pillow-32-rle-top-first.tga": pillow("RGBA", "tga", compression="tga_rle", orientation=1),
     "tga-16.tga": tga_16(False),
     "tga-16-alpha.tga": tga_16(True),
+    "tga-16-alpha-rle.tga": tga_16(True, runs=True),
     **{"pgm-%d-bits.pgm" % d: magick(*GREY, "-depth", str(d), fmt="pgm") for d in (1, 4, 8, 10, 12, 16)},
     **{"ppm-%d-bits.ppm" % d: magick("-depth", str(d), fmt="ppm") for d in (2, 5, 8, 12, 16)},
     "pgm-pillow-8.pgm": pillow("L", "ppm"),

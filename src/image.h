@@ -613,6 +613,50 @@ inline std::string decodePnm(const ImageFile& in, const ImageHeader& header, Ima
     return "";
 }
 
+// A 16-bit TGA whose descriptor gives it one alpha bit keeps that in each
+// pixel's top bit, which the decoder drops. Read here from the pixel stream,
+// raw or in runs, and set beside the decoder's colours, whose rows it has
+// turned bottom first.
+inline bool hasTgaAlphaBit(const ImageFile& in)
+{
+    return formatOf(in) == Format::Tga && (in.head[2] == 2 || in.head[2] == 10) && in.head[16] == 16
+        && (in.head[17] & 0x0F) == 1;
+}
+inline std::string addTgaAlpha(const ImageFile& in, Image& image)
+{
+    const unsigned char* head = in.head;
+    std::size_t width = std::size_t(image.width);
+    std::size_t pixels = width * std::size_t(image.height);
+    auto* rgba = static_cast<unsigned char*>(std::malloc(pixels * 4));
+    if (!rgba)
+        return "its " + std::to_string(pixels) + " pixels do not fit in memory";
+    bool runs = head[2] == 10, topFirst = head[17] & 0x20, repeat = false;
+    std::size_t left = 0; // pixels left in the packet being read
+    unsigned char pixel[2] = {};
+    std::fseek(in.file, 18 + head[0], SEEK_SET);
+    for (std::size_t i = 0; i < pixels; i++) {
+        bool read = !runs || left == 0 || !repeat;
+        if (runs && left == 0) {
+            int packet = std::getc(in.file);
+            left = std::size_t(packet & 0x7F) + 1;
+            repeat = packet & 0x80;
+        }
+        if (read && std::fread(pixel, 1, 2, in.file) != 2) {
+            std::free(rgba);
+            return "the file ends before its pixels do";
+        }
+        left -= runs;
+        std::size_t row = topFirst ? std::size_t(image.height) - 1 - i / width : i / width;
+        std::size_t at = row * width + i % width;
+        std::memcpy(rgba + at * 4, image.pixels + at * 3, 3);
+        rgba[at * 4 + 3] = pixel[1] & 0x80 ? 255 : 0;
+    }
+    stbi_image_free(image.pixels);
+    image.pixels = rgba;
+    image.channels = 4;
+    return "";
+}
+
 inline std::string decode(
     const ImageFile& in, DecoderInput& input, const ImageHeader& header, Image& image)
 {
@@ -635,7 +679,7 @@ inline std::string decode(
         || image.height > header.height)
         return "the decoder gives " + std::to_string(image.width) + "x"
             + std::to_string(image.height) + " pixels where the header gives " + sizeOf(header);
-    return "";
+    return hasTgaAlphaBit(in) ? addTgaAlpha(in, image) : "";
 }
 
 inline void chooseGlFormat(Image& image)
