@@ -110,6 +110,11 @@ CASES = {
     "image malformed JPEG": (regression("jpeg-huffman-table-overrun"), REFUSED % "JPEG"),
     "image Softimage PIC": (harness.pic(2, 2, [(0, 0xE0, lambda y: bytes(range(6)))]), REFUSED % "Softimage PIC"),
     "image Radiance HDR": (harness.convert("hdr"), REFUSED % "Radiance HDR"),
+    "image PGM whose largest sample value is 0": (b"P5 2 1 0\n\0\0",
+                                                  IMAGE % "its PNM header gives a largest sample value of 0, "
+                                                          "outside 1 to 65535"),
+    "image PGM with a sample past its largest value": (b"P5 2 1 15\n\x0f\x10", IMAGE % (
+        "its pixels hold a value of 16, past the largest its header gives, 15")),
     "image PNM header number of ten digits": (b"P5 1 4294967297 255\n" + bytes(4),
                                               IMAGE % "its PNM header holds a number too large to read"),
     "image 16-bit PGM with a ten-digit comment": (
