@@ -35,11 +35,134 @@ DRIVER = os.environ.get("VIEWER_GL_DRIVER", "llvmpipe")
 SKIPPED = 77
 # What closes each of the viewer's shader and program messages.
 SEPARATOR = " -- " + "-" * 51 + " -- "
+# The first lines of the viewer's messages on standard output, by kind of block.
+READ_LINE = "ERROR::SHADER::FILE_NOT_SUCCESSFULLY_READ: "
+HEADERS = {"ERROR::SHADER_COMPILATION_ERROR of type: VERTEX": "VERTEX",
+           "ERROR::SHADER_COMPILATION_ERROR of type: FRAGMENT": "FRAGMENT",
+           "ERROR::PROGRAM_LINKING_ERROR of type: PROGRAM": "PROGRAM"}
+IMAGE_LINE = "failed to load test.png"
+
+
+def message_blocks(out):
+    """Standard output as the list of its messages: ("read", what follows the
+    line's fixed words), ("VERTEX" | "FRAGMENT" | "PROGRAM", log) for a
+    compile or link block (header, the driver's log, separator), ("image",
+    what follows "failed to load test.png"). Anything else, a log holding a
+    line that starts a block, or a block left open fails."""
+    blocks, lines = [], out.split("\n")
+    assert lines.pop() == "", "standard output does not end with a line's end: %r" % out[-80:]
+    while lines:
+        line = lines.pop(0)
+        if line.startswith(READ_LINE):
+            blocks.append(("read", line[len(READ_LINE):]))
+        elif line.startswith(IMAGE_LINE):
+            blocks.append(("image", line[len(IMAGE_LINE):]))
+        elif line in HEADERS:
+            log = []
+            while lines and not (lines[0].startswith((READ_LINE, IMAGE_LINE)) or lines[0] in HEADERS
+                                 or lines[0] == SEPARATOR):
+                log.append(lines.pop(0))
+            assert lines and lines.pop(0) == SEPARATOR, "the %s block is not closed: %r" % (HEADERS[line], out)
+            blocks.append((HEADERS[line], "\n".join(log)))
+        else:
+            raise AssertionError("stray text on standard output: %r in %r" % (line, out))
+    return blocks
 
 
 # The scene: cube i stands at CUBES[i], turned 20 i degrees about (1, 0.3, 0.5).
 CUBES = [(0, 0, 0), (2, 5, -15), (-1.5, -2.2, -2.5), (-3.8, -2, -12.3), (2.4, -0.4, -3.5),
          (-1.7, 3, -7.5), (1.3, -2, -2.5), (1.5, 2, -2.5), (1.5, 0.2, -1.5), (-1.3, 1, -1.5)]
+
+
+FOCAL = 1 / math.tan(math.radians(45) / 2)
+ASPECT = 1.7777778
+AMBIENT = 0.2  # objectColor, white light
+
+
+def project(p):
+    """Window column and row (from the top) of a world point: camera 3 units
+    back on +z, 45 degree field of view, 16:9, 1280x720."""
+    x, y, z = p[0], p[1], p[2] - 3
+    return 640 * (1 + FOCAL / ASPECT * x / -z), 360 * (1 - FOCAL * y / -z)
+
+
+def front_point(px, py):
+    """The point (x, y) of cube 0's front face, z = 0.5, that the centre of
+    window pixel (px, py) shows: the eye's ray through it, 2.5 units on."""
+    return 2.5 * ((px + 0.5) / 640 - 1) * ASPECT / FOCAL, 2.5 * (1 - (py + 0.5) / 360) / FOCAL
+
+
+def sample(texels, s, t):
+    """What GL's linear filter gives at texture coordinate (s, t) of an image
+    of texels (width, height, RGBA top row first) handed over bottom row
+    first, repeated: four channels from 0 to 1."""
+    width, height, data = texels
+    x, y = s * width - 0.5, t * height - 0.5
+    x0, y0 = math.floor(x), math.floor(y)
+    fx, fy = x - x0, y - y0
+
+    def texel(i, j):
+        k = ((height - 1 - j % height) * width + i % width) * 4
+        return data[k:k + 4]
+    corners = ((texel(x0, y0), (1 - fx) * (1 - fy)), (texel(x0 + 1, y0), fx * (1 - fy)),
+               (texel(x0, y0 + 1), (1 - fx) * fy), (texel(x0 + 1, y0 + 1), fx * fy))
+    return [sum(c[k] * w for c, w in corners) / 255 for k in range(4)]
+
+
+def lit_front(texels, clock, px, py):
+    """The (r, g, b) the shipped shaders give window pixel (px, py) on cube
+    0's front face, lit by the light at `clock`: ambient and diffuse on the
+    surface, the highlight's 32nd power added, as the fragment shader does."""
+    u, v = front_point(px, py)
+    light = (math.cos(clock) - u, -v, math.sin(clock) - 0.5)
+    eye = (-u, -v, 2.5)
+    facing = light[2] / math.hypot(*light)  # the face's normal is +z
+    shine = (2 * facing * eye[2] - sum(a * b for a, b in zip(eye, light)) / math.hypot(*light)) / math.hypot(*eye)
+    shine = max(shine, 0) ** 32 if facing > 0 else 0
+    surface = sample(texels, u + 0.5, v + 0.5)
+    return tuple(round(255 * min(max((AMBIENT + max(facing, 0)) * c + 0.5 * shine, 0), 1)) for c in surface[:3])
+
+
+def pillow_texels(data):
+    """An image file's picture as the viewer is to show it, read by Pillow:
+    (width, height, 8-bit RGBA top row first). Two readings differ from
+    Pillow's own, each on purpose: a GIF's screen outside its first frame
+    stays transparent black, as browsers show it, where Pillow fills it with
+    the background colour; and a 16-bit TGA's alpha bit, on which readers
+    differ (Pillow 9, on Debian 12, takes it for unused, Pillow 11, on Debian
+    13, a set bit for transparent), is read here as its writers mean it, a
+    set bit for opaque."""
+    import io
+    from PIL import Image  # only the image tests need Pillow
+    with Image.open(io.BytesIO(data)) as image:
+        if image.mode in ("I", "I;16", "I;16B"):
+            grey = (round(v * 255 / 65535) for v in image.getdata())
+            return image.width, image.height, bytes(c for g in grey for c in (g, g, g, 255))
+        frame = image.tile[0][1] if image.tile else None
+        rgba = image.convert("RGBA")
+        if image.format == "TGA" and data[16] == 16 and data[17] & 0x0F == 1:
+            rgba.putalpha(Image.frombytes("L", image.size, tga_alpha_bits(data)))
+        if image.format == "GIF":
+            left, top, right, bottom = frame
+            for box in ((0, 0, rgba.width, top), (0, bottom, rgba.width, rgba.height), (0, 0, left, rgba.height),
+                        (right, 0, rgba.width, rgba.height)):
+                rgba.paste((0, 0, 0, 0), box)
+        return image.width, image.height, rgba.tobytes()
+
+
+def tga_alpha_bits(data):
+    """A 16-bit TGA's alpha bits, raw or in runs, as 255 where set, top row first."""
+    width, height = struct.unpack_from("<HH", data, 12)
+    at, pixels = 18 + data[0], []
+    while len(pixels) < width * height:
+        count, repeat = 1, False
+        if data[2] == 10:
+            count, repeat = (data[at] & 0x7F) + 1, data[at] & 0x80
+            at += 1
+        pixels += [data[at + 1]] * count if repeat else data[at + 1:at + 2 * count:2]
+        at += 2 if repeat else 2 * count
+    rows = [pixels[y * width:(y + 1) * width] for y in range(height)]
+    return bytes(255 if p & 0x80 else 0 for row in (rows if data[17] & 0x20 else reversed(rows)) for p in row)
 
 
 def model(position, degrees, axis=(1, 0.3, 0.5)):
@@ -137,7 +260,11 @@ class Viewer:
         preloads = [PRELOAD_LIB if preload is True else preload, env.pop("LD_PRELOAD", "")]
         self.env["LD_PRELOAD"] = ":".join(p for p in preloads if p)
         self.env.update(env)
-        self.out = tempfile.TemporaryFile()
+        # Standard output through a pipe, read as the run goes: what was not
+        # flushed is not there until the run ends.
+        out, self.out = os.pipe()
+        os.set_blocking(out, False)
+        self.output, self.out_pipe = bytearray(), out
         self.err = tempfile.TemporaryFile()
         self.started = time.monotonic_ns()
         # A session of its own, so that a run is ended whole, wrappers and
@@ -145,6 +272,7 @@ class Viewer:
         self.proc = subprocess.Popen(command or [os.path.abspath(VIEWER)], cwd=cwd, env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err,
                                      start_new_session=True)
+        os.close(self.out)
         self.window = None
 
     def x(self, *args, **kw):
@@ -218,17 +346,35 @@ class Viewer:
         self.x(WM_CLOSE, self.window, check=True)
 
     def wait(self, timeout=60):
-        """Waits for the exit; returns (status, stdout, stderr)."""
-        try:
-            status = self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
+        """Waits for the exit, reading standard output meanwhile; returns
+        (status, stdout, stderr)."""
+        if not poll(lambda: self.read_output() is None or self.proc.poll() is not None, timeout):
             self.kill()
             raise AssertionError("the viewer did not exit within %s s" % timeout)
-        return status, self.stdout(), self.stderr()
+        return self.proc.wait(), self.stdout(), self.stderr()
+
+    def read_output(self):
+        """Reads what standard output holds now; None at its end."""
+        while self.out_pipe is not None:
+            try:
+                data = os.read(self.out_pipe, 1 << 16)
+            except BlockingIOError:
+                return self.output
+            if not data:
+                os.close(self.out_pipe)
+                self.out_pipe = None
+            self.output += data
+        return None
+
+    def stdout_bytes(self):
+        """Standard output so far (all of it once the run has ended)."""
+        if self.proc.poll() is not None:
+            poll(lambda: self.read_output() is None, 10)
+        self.read_output()
+        return bytes(self.output)
 
     def stdout(self):
-        self.out.seek(0)
-        return self.out.read().decode(errors="replace")
+        return self.stdout_bytes().decode(errors="replace")
 
     def stderr(self):
         self.err.seek(0)
@@ -242,7 +388,7 @@ class Viewer:
     def dispose(self):
         """Kills the run if it still goes, and removes what it left."""
         self.kill()
-        self.out.close()
+        self.stdout_bytes()
         self.err.close()
         pathlib.Path(self.frames_file).unlink(missing_ok=True)
 
@@ -277,6 +423,20 @@ class TestCase(unittest.TestCase):
         viewer = Viewer(self.server.display if display is True else display, cwd or self.stage(), **kw)
         self.addCleanup(viewer.dispose)
         return viewer
+
+    def assertFrontShows(self, frame, texels, clock, tolerance=3, shade=lit_front, where=None):
+        """Cube 0's front face in `frame` carries `texels` as the shipped
+        shaders light them at `clock` (or as shade(texels, clock, px, py)
+        says): at a grid of its points, those where(px, py) keeps, every
+        channel within `tolerance` levels."""
+        points = [tuple(int(c) for c in project((u, v, 0.5))) for u in (-0.4, -0.25, -0.1, 0.05, 0.2, 0.35)
+                  for v in (-0.4, -0.2, 0, 0.2, 0.4)]
+        points = [p for p in points if where is None or where(*p)]
+        wrong = [(p, pixel_at(frame, *p), shade(texels, clock, *p)) for p in points]
+        wrong = [w for w in wrong if max(abs(a - b) for a, b in zip(w[1], w[2])) > tolerance]
+        self.assertGreaterEqual(len(points), 10, "too few points of cube 0's front face in sight")
+        self.assertEqual(wrong[:4], [], "%d of %d points of cube 0's front face: (window point, shown, expected)"
+                         % (len(wrong), len(points)))
 
     def picture(self, cwd=None, out="", **kw):
         """A steady frame of a run that prints `out`, ends on Escape with 0 and writes no error."""

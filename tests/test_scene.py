@@ -6,18 +6,10 @@ import math
 import harness
 
 CORNERS = [(x, y, z) for x in (-0.5, 0.5) for y in (-0.5, 0.5) for z in (-0.5, 0.5)]
-FOCAL = 1 / math.tan(math.radians(45) / 2)
 HIDDEN = 1.5 * math.pi  # the marker stands right behind cube 0, out of sight
 # At HIDDEN, pi and 0 the light stands level with or behind the front of cube 0,
 # so that face is lit evenly (no diffuse or highlight) and the marker leaves it
 # clear: its colours are the texture's, only dimmer.
-
-
-def project(p):
-    """Window column and row (from the top) of a world point: camera 3 units
-    back on +z, 45 degree field of view, 16:9, 1280x720."""
-    x, y, z = p[0], p[1], p[2] - 3
-    return 640 * (1 + FOCAL / 1.7777778 * x / -z), 360 * (1 - FOCAL * y / -z)
 
 
 def outline(points):
@@ -30,7 +22,7 @@ def outline(points):
                 out.pop()
             out.append(p)
         return out[:-1]
-    pts = sorted(project(p) for p in points)
+    pts = sorted(harness.project(p) for p in points)
     return half(pts) + half(reversed(pts))
 
 
@@ -51,7 +43,7 @@ def grid(step, margin=2):
 
 def front(x, y):
     """Window point of (x, y) on the front face (z = 0.5) of cube 0."""
-    return tuple(round(v) for v in project((x, y, 0.5)))
+    return tuple(round(v) for v in harness.project((x, y, 0.5)))
 
 
 def quadrants(width, height, tl, tr, bl, br):
@@ -81,10 +73,17 @@ def hue(rgb):
 
 
 GREY = harness.png(31, 29, quadrants(31, 29, (255,), (50,), (110,), (20,)), 8, 0)
-GREY_ALPHA = harness.png(31, 29, quadrants(31, 29, (255, 90), (50, 90), (110, 90), (20, 90)), 8, 4)
+# Alpha in another order than grey, and never equal to it.
+GREY_ALPHA = harness.png(31, 29, quadrants(31, 29, (255, 200), (50, 30), (110, 255), (20, 120)), 8, 4)
 STRIPE = range(23, 26)  # a white column in the right half of the odd-width image
 RGB = harness.png(33, 19, lambda x, y: (255, 255, 255) if x in STRIPE else
                   quadrants(33, 19, (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 0))(x, y), 8, 2)
+ALPHA_SHADER = b"""#version 460 core
+in vec2 TexCoord;
+out vec4 FragColor;
+uniform sampler2D texture0;
+void main() { FragColor = vec4(vec3(texture(texture0, TexCoord).a), 1.0); }
+"""
 CORNER_HUES = {(-1, 1): "red", (1, 1): "green", (-1, -1): "blue", (1, -1): "yellow"}
 
 
@@ -138,17 +137,27 @@ class Scene(harness.TestCase):
             for d in (0.2, 0.3, 0.4):
                 self.assertEqual(hue(harness.pixel_at(frame, *front(sx * d, sy * d))), name, (sx * d, sy * d))
 
-    def test_grey_images_show_grey_in_place(self):
-        order = [(1, -1), (1, 1), (-1, -1), (-1, 1)]  # darkest to brightest quadrant
-        for image in (GREY, GREY_ALPHA):
-            frame = self.shot(image, math.pi)
-            level = {}
-            for sx, sy in order:
-                samples = [harness.pixel_at(frame, *front(sx * d, sy * d)) for d in (0.15, 0.3, 0.4)]
-                for rgb in samples:
-                    self.assertLessEqual(max(rgb) - min(rgb), 2, "not grey: %s" % (rgb,))
-                level[sx, sy] = sum(rgb[1] for rgb in samples)
-            self.assertEqual(sorted(order, key=level.get), order, level)
+    def test_surfaces_lit_as_the_shaders_light_them(self):
+        # The light in front of cube 0, to its right and to its left: the
+        # diffuse term reaches the front face, the marker covers half of it.
+        for image in (GREY, GREY_ALPHA, RGB):
+            for t in (1.0, math.pi - 1.0):
+                x, z = math.cos(t), math.sin(t)
+                marker = outline([(x + dx, dy, z + dz) for dx, dy, dz in CORNERS])
+                with self.subTest(image=len(image), t=t):
+                    self.assertFrontShows(self.shot(image, t), harness.pillow_texels(image), t,
+                                          where=lambda *p: depth_inside(marker, p) < -3)
+
+    def test_surface_alpha_reaches_the_shaders(self):
+        # A fragment shader that shows the surface's alpha as grey: one where
+        # the image has none, the image's own where it has.
+        def alpha(texels, clock, px, py):
+            u, v = harness.front_point(px, py)
+            return (round(255 * harness.sample(texels, u + 0.5, v + 0.5)[3]),) * 3
+
+        for image in (GREY, GREY_ALPHA, RGB):
+            frame = self.picture(self.stage(image=image, fragment=ALPHA_SHADER), fake_time=HIDDEN)
+            self.assertFrontShows(frame, harness.pillow_texels(image), HIDDEN, 2, alpha)
 
     def test_odd_width_rgb_image_without_skew(self):
         frame = self.shot(RGB, 0.0)
