@@ -14,8 +14,8 @@ import time
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
-TESTS = ["shader_class", "image_regressions", "images", "gl_call_order", "viewer_lifecycle", "scene",
-         "same_picture", "faults", "soak", "memcheck"]
+TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "scene", "faults", "soak",
+         "gl_call_order", "same_picture", "memcheck"]
 TARGETS = ["viewer", "preload", "wm_close", "shader_probe", "image_probe", "fuzz_replay"]
 
 SEPARATOR_LINE = ('<< infoLog << "\\n -- --------------------------------------------------- -- "\n'
