@@ -3,8 +3,7 @@
 // way. Instead of mirroring the light about the normal, it takes the
 // direction halfway between the light and the eye and asks how close the
 // normal comes to it. The highlight sits in the same place but spreads
-// wider for the same power (about four times the power gives Phong's size),
-// and it is cheaper: no reflect().
+// wider for the same power (about four times the power gives Phong's size).
 // Inputs from the vertex stage: the world position, normal and texture
 // coordinate. Uniforms: lightPos, lightColor, objectColor (the ambient
 // part), viewPos and the image, texture0.
