@@ -5,8 +5,8 @@ with <!-- README test leaves out: REASON --> is left out, and said so. Blocks
 run in a home of their own with ~/.local/bin on PATH, at a fixed clock; one
 that starts the viewer runs on the test's X server, and each window it opens
 must show the frame of the scene its command names and end on Escape, the
-block printing nothing. The package block installs on this machine: as
-root, by scripts/test-readme.sh, which purges it after."""
+block printing nothing. The package block installs on this machine, so it
+runs as root (scripts/test-readme.sh) and the package is purged after."""
 import os
 import re
 import shutil
@@ -20,7 +20,7 @@ CLOCK = 1.0
 BLOCK = re.compile(r"^(?:<!-- README test leaves out: (?P<why>.*?) -->\n)?```sh\n(?P<body>.*?)^```$", re.S | re.M)
 # A line that starts the viewer, and what it names: an example, a directory
 # or nothing (the installed scene).
-VIEWER_LINE = re.compile(r"^viewer(?: --example (?P<example>\S+)| (?P<dir>[^\s#]+))?\s*(?:#.*)?$")
+VIEWER_LINE = re.compile(r"^viewer(?: --example (?P<example>\S+)| (?P<dir>[^\s#-][^\s#]*))?\s*(?:#.*)?$")
 
 
 def installed():
