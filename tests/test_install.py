@@ -1,8 +1,10 @@
 """The viewer installed from BUILD_DIR into a prefix of one's own: typed
-anywhere, through a link or given a scene's directory, the command shows the
-build tree's frame silently and ends with 0 on Escape; it answers without a
-window; the manual names the prefix; entry, icons and metadata validate."""
+anywhere, through a link, given a scene's directory or an example's name,
+the command shows the build tree's frame silently and ends with 0 on
+Escape; it answers without a window; the manual names the prefix; entry,
+icons and metadata validate."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -13,6 +15,8 @@ BUILD_DIR = os.environ["BUILD_DIR"]
 with open(os.path.join(harness.SOURCE_DIR, "packaging", "changelog")) as f:
     VERSION = f.readline().split("(")[1].split(")")[0]
 CLOCK = 1.0
+# An example's line in the usage: its name, then its description further on.
+EXAMPLE_LINE = re.compile(r"^  ([a-z-]+)  +\S", re.M)
 
 
 class Installed(harness.TestCase):
@@ -45,6 +49,20 @@ class Installed(harness.TestCase):
         relative = os.path.relpath(own, os.path.dirname(own))
         self.assertTrue(self.frame([self.command, "--", relative], os.path.dirname(own)) == reference, "a relative DIR")
 
+    def test_command_shows_each_example_by_name(self):
+        examples = sorted(os.listdir(os.path.join(harness.SOURCE_DIR, "examples")))
+        self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "share", "viewer", "examples"))), examples)
+        # --help lists them, a line each.
+        listed = subprocess.run([self.command, "--help"], capture_output=True, text=True).stdout
+        self.assertEqual(sorted(EXAMPLE_LINE.findall(listed)), examples, listed)
+        for name in examples:
+            with self.subTest(name):
+                source = "examples/%s/" % name
+                staged = self.stage(vertex=harness.read(source + "Shaders/OG_V.glsl"),
+                                    fragment=harness.read(source + "Shaders/OG_F.glsl"))
+                self.assertTrue(self.frame([self.command, "--example", name], "/") == self.frame(None, staged),
+                                "viewer --example %s shows another frame" % name)
+
     def test_command_answers_without_a_window(self):
         data = os.path.join(self.prefix, "share", "viewer")
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
@@ -57,11 +75,19 @@ class Installed(harness.TestCase):
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(out.startswith("Usage: viewer [DIR]\n"), out)
         self.assertIn("cp -r %s ~/myscene\n  viewer ~/myscene\n" % data, out)
+        self.assertEqual(run("-h"), (0, out, ""))
+        # A name that is no example's: one line that names them all.
+        names = " ".join(EXAMPLE_LINE.findall(out))
+        for args in (["--example", "shiny"], ["--example"], ["--example", "../examples"]):
+            with self.subTest(args):
+                self.assertEqual(run(*args), (2, "", 'viewer: no example named "%s"; the examples are: %s\n'
+                                              % ((args + [""])[1], names)))
         self.assertEqual(run("--version"), (0, "viewer %s\n" % VERSION, ""))
         a_file = os.path.join(data, "test.png")
         for args, line in ((["/nonexistent"], "/nonexistent does not exist"),
                            ([a_file], "%s is not a directory" % a_file),
                            (["--frobnicate"], "unknown option --frobnicate"),
+                           (["--example", "toon", data], "one example at most, not 2"),
                            ([data, data], "one directory at most, not 2")):
             with self.subTest(args):
                 status, out, err = run(*args)

@@ -1,7 +1,8 @@
 """The Debian package DEB as a user meets it in copies of clean Debian trees:
 apt installs it from its own Depends; typed or from the menu, with or without
-a scene's directory, the command shows the build tree's frame silently and
-ends with 0 on Escape; it answers without a window; a purge leaves nothing.
+a scene's directory or an example's name, the command shows the build tree's
+frame silently and ends with 0 on Escape; it answers without a window; a
+purge leaves nothing.
 Run as root by scripts/test-package.sh. Usage: test_package.py [RELEASE ...]
 """
 import os
@@ -121,7 +122,16 @@ class Package(harness.TestCase):
         own = self.frame([KIT + "/viewer"], KIT + "/own")
         self.assertFalse(own == reference, "the scenes look alike")
         self.assertTrue(self.frame(["viewer", KIT + "/own"], "/home/empty") == own, "viewer DIR shows another frame")
-        for args, status, start in ((["--help"], 0, "Usage: viewer [DIR]\n"), (["--version"], 0, "viewer 1"),
+        # An example by name, as the repository's copy draws it.
+        harness.stage(os.path.join(self.kit, "toon"), vertex=harness.read("examples/toon/Shaders/OG_V.glsl"),
+                      fragment=harness.read("examples/toon/Shaders/OG_F.glsl"))
+        toon = self.frame([KIT + "/viewer"], KIT + "/toon")
+        self.assertFalse(toon == reference, "the example looks like the installed scene")
+        self.assertTrue(self.frame(["viewer", "--example", "toon"], "/home/empty") == toon,
+                        "viewer --example toon shows another frame")
+        for args, status, start in ((["--help"], 0, "Usage: viewer [DIR]\n"), (["-h"], 0, "Usage: viewer [DIR]\n"),
+                                    (["--version"], 0, "viewer 1"),
+                                    (["--example", "shiny"], 2, 'viewer: no example named "shiny"; the examples are: '),
                                     (["/nonexistent"], 2, "viewer: /nonexistent does not exist\nUsage: "),
                                     (["--frobnicate"], 2, "viewer: unknown option --frobnicate\nUsage: ")):
             answer = self.run_in("viewer", *args, capture_output=True, text=True)

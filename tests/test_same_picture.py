@@ -1,13 +1,13 @@
-"""The shipped shader pair draws the picture of the pair it replaced (in
-tests/previous_shaders/) within one step in every channel: the faces its
-vertex shader drops could not be seen, at many clocks, whatever the texture,
-and from cameras other than the viewer's own."""
+"""The shipped shader pair, tuned for a software rasteriser, draws the picture
+of the plain Phong example (examples/phong/) within one step in every
+channel: the faces its vertex shader drops could not be seen, at many
+clocks, whatever the texture, and from cameras other than the viewer's own."""
 import math
 
 import harness
 
 SHIPPED = (harness.read("Shaders/OG_V.glsl"), harness.read("Shaders/OG_F.glsl"))
-PREVIOUS = (harness.read("tests/previous_shaders/OG_V.glsl"), harness.read("tests/previous_shaders/OG_F.glsl"))
+PLAIN = (harness.read("examples/phong/Shaders/OG_V.glsl"), harness.read("examples/phong/Shaders/OG_F.glsl"))
 # A full turn of the light: in front of cube 0 (pi/2), beside it (0, pi),
 # behind it (1.5 pi) and in between, where the marker and cube 0 overlap.
 CLOCKS = (0.0, 0.8, math.pi / 2, 2.5, math.pi, 4.0, 1.5 * math.pi, 5.5)
@@ -46,10 +46,10 @@ class SamePicture(harness.TestCase):
         out = "failed to load test.png\n" if image is False else ""
         return self.picture(self.stage(vertex=pair[0], fragment=pair[1], image=image), out=out, fake_time=t)
 
-    def assertSamePicture(self, shipped, previous, what, corners=0):
+    def assertSamePicture(self, shipped, plain, what, corners=0):
         """Every channel within 1, but for up to `corners` single pixels."""
-        self.assertEqual(shipped[:2], previous[:2])
-        a, b = shipped[2], previous[2]
+        self.assertEqual(shipped[:2], plain[:2])
+        a, b = shipped[2], plain[2]
         if a == b:
             return
         width = shipped[0]
@@ -63,7 +63,7 @@ class SamePicture(harness.TestCase):
         frames = {}
         for t in CLOCKS:
             frames[t] = self.frame(SHIPPED, t)
-            self.assertSamePicture(frames[t], self.frame(PREVIOUS, t), "t=%g" % t)
+            self.assertSamePicture(frames[t], self.frame(PLAIN, t), "t=%g" % t)
         # The clocks give distinct pictures: the light and the marker move.
         self.assertEqual(len({f[2] for f in frames.values()}), len(CLOCKS))
 
@@ -72,7 +72,7 @@ class SamePicture(harness.TestCase):
         # the marker show; a flat grey one shows the lighting alone.
         for image, name in ((False, "no image"), (GREY, "grey image")):
             for t in (math.pi / 2, 4.0):
-                self.assertSamePicture(self.frame(SHIPPED, t, image), self.frame(PREVIOUS, t, image),
+                self.assertSamePicture(self.frame(SHIPPED, t, image), self.frame(PLAIN, t, image),
                                        "%s, t=%g" % (name, t))
 
     def test_from_other_cameras(self):
@@ -86,7 +86,7 @@ class SamePicture(harness.TestCase):
         for eye, centre in (((-5, 2, 3), (0, 0, -5)), ((4, -3, -9), (0, 0, -2)), ((3, 4, 6), (0, 0, -4))):
             shipped = self.frame(seen_from(SHIPPED, eye, centre), 2.5)
             self.assertNotEqual(shipped[2], home[2], "the camera did not move")
-            self.assertSamePicture(shipped, self.frame(seen_from(PREVIOUS, eye, centre), 2.5), "eye at %s" % (eye,),
+            self.assertSamePicture(shipped, self.frame(seen_from(PLAIN, eye, centre), 2.5), "eye at %s" % (eye,),
                                    corners=2)
 
 
