@@ -280,9 +280,9 @@ class Viewer:
         return subprocess.run(list(args), env=self.env, capture_output=True, text=True, **kw)
 
     def events(self):
-        """The preload's (event, monotonic ns, CPU ns) lines so far."""
+        """The preload's (event, monotonic ns, CPU ns, heap bytes in use) lines so far."""
         with open(self.frames_file) as f:
-            return [(e, int(t), int(c)) for e, t, c in (line.split() for line in f if line.endswith("\n"))]
+            return [(e, *map(int, rest)) for e, *rest in (line.split() for line in f if line.endswith("\n"))]
 
     def frames(self):
         return sum(1 for event in self.events() if event[0] == "frame")

@@ -3,7 +3,8 @@
  *   FAKE_GLFW_TIME=S          glfwGetTime reads S seconds: a frame shows a known light position
  *   VIEWER_FRAMES_FILE=F      a line appended to F at glfwInit ("init"), when the context is made
  *                             current ("context") and at every swap ("frame"), each with the
- *                             monotonic clock and the process's CPU time in nanoseconds
+ *                             monotonic clock and the process's CPU time in nanoseconds and the
+ *                             bytes the C library's allocator has handed out and not had back
  *   VIEWER_CLOSE_AFTER=N      the window is asked to close after N frames
  *   VIEWER_CALLGRIND_FROM=K   under callgrind, frames K to VIEWER_CLOSE_AFTER counted and dumped
  *   VIEWER_KEEP_LOADED        libraries stay loaded until the process ends
@@ -12,6 +13,7 @@
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,8 +44,9 @@ static void stamp(const char* event)
     if (!out && path)
         out = fopen(path, "ae");
     if (out) {
-        fprintf(out, "%s %lld %lld\n", event, nanoseconds(CLOCK_MONOTONIC),
-            nanoseconds(CLOCK_PROCESS_CPUTIME_ID));
+        struct mallinfo2 heap = mallinfo2();
+        fprintf(out, "%s %lld %lld %zu\n", event, nanoseconds(CLOCK_MONOTONIC),
+            nanoseconds(CLOCK_PROCESS_CPUTIME_ID), heap.uordblks + heap.hblkhd);
         fflush(out);
     }
 }

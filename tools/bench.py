@@ -66,9 +66,9 @@ def run(server, command, cwd, frames, env=None):
 
 def measure(started, events, rss, warmup):
     """Rates, pacing and start-up of one run."""
-    first = {name: t for name, t, _ in reversed(events)}
+    first = {name: t for name, t, *_ in reversed(events)}
     first["spawn"] = started
-    swaps = [(t, cpu) for name, t, cpu in events if name == "frame"][warmup:]
+    swaps = [(t, cpu) for name, t, cpu, _ in events if name == "frame"][warmup:]
     seconds = (swaps[-1][0] - swaps[0][0]) / 1e9
     intervals = sorted((b[0] - a[0]) / 1e6 for a, b in zip(swaps, swaps[1:]))
     result = {"fps": (len(swaps) - 1) / seconds, "cpu": (swaps[-1][1] - swaps[0][1]) / 1e6 / (len(swaps) - 1),
