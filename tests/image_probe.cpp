@@ -7,6 +7,8 @@
 
 #include <GLFW/glfw3.h>
 
+#include "probe_context.h"
+
 #define STB_IMAGE_IMPLEMENTATION
 #include "image.h"
 
@@ -73,15 +75,8 @@ std::vector<unsigned char> sampled(const Image& image)
 
 int main(int argc, char** argv)
 {
-    glfwInit();
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 6);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    GLFWwindow* window = glfwCreateWindow(64, 64, "probe", nullptr, nullptr);
-    if (window)
-        glfwMakeContextCurrent(window);
-    if (!window || !gladLoaderLoadGL()) {
+    GLFWwindow* window = probeContext();
+    if (!window) {
         std::fprintf(stderr, "image_probe: no 4.6 core context\n");
         return 2;
     }

@@ -7,6 +7,8 @@
 
 #include <GLFW/glfw3.h>
 
+#include "probe_context.h"
+
 #include <glm/glm.hpp>
 
 #include "shader.h"
@@ -86,16 +88,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: shader_probe VERTEX FRAGMENT [--interface] [--setters]\n");
         return 2;
     }
-    // Without the library, no window comes, and that is reported below.
-    glfwInit();
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 6);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    GLFWwindow* window = glfwCreateWindow(64, 64, "probe", nullptr, nullptr);
-    if (window)
-        glfwMakeContextCurrent(window);
-    if (!window || !gladLoaderLoadGL()) {
+    GLFWwindow* window = probeContext();
+    if (!window) {
         std::fprintf(stderr, "shader_probe: no 4.6 core context\n");
         return 2;
     }
