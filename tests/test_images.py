@@ -7,6 +7,7 @@ that says so. Argument: the image_probe binary."""
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -69,7 +70,7 @@ def parse(output):
 class Images(harness.TestCase):
     def test_every_valid_image_shows_pillows_picture(self):
         directory = tempfile.mkdtemp(prefix="viewer-images-")
-        self.addCleanup(subprocess.run, ["rm", "-rf", directory])
+        self.addCleanup(shutil.rmtree, directory, True)
         subprocess.run([sys.executable, os.path.join(harness.SOURCE_DIR, "fuzz", "make_seeds.py"), directory],
                        check=True)
         names = sorted(os.listdir(directory))
