@@ -42,59 +42,74 @@ uniform sampler2D texture0;
 void main() { FragColor = vec4(objectColor * shade, 1.0) * texture(texture0, shade.xy); }
 """
 NEVER_SET = ": uniform %s is never set by the viewer, which sets " + NAMES + ": use one of these names, or a constant"
-MISSING = ": missing; the viewer reads the %s from here: create it, or name the directory that holds Shaders/ and test.png"
+MISSING = (": missing; the viewer reads the %s from here: create it, or name the directory that holds Shaders/ and"
+           " test.png")
+NO_IMAGE = (': missing; the viewer prints "failed to load test.png" and draws the cubes without a surface: put the'
+            " image there")
 JPEG = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xff\xd9"
 
 
-def swap(text, old, new):
-    assert old in text, old
-    return text.replace(old, new).encode()
+def swap(text, *pairs):
+    """text with each (old, new) pair replaced, as bytes."""
+    for old, new in pairs:
+        assert old in text, old
+        text = text.replace(old, new)
+    return text.encode()
 
 
 # name: (files as harness.stage takes them, the directory checked below the staged one, expected lines).
 # "…" in a line stands for the driver's own words; "{viewer}" for the line the viewer prints.
 CHECKS = {
     "sound": ({}, "", []),
-    "misspelled uniform": ({"fragment": swap(FRAGMENT, "vec3 objectColor", "vec3 objectColour").replace(
-        b"objectColor *", b"objectColour *")}, "", [F + NEVER_SET % "objectColour"]),
-    "vec4 where the viewer sends vec3": ({"fragment": swap(FRAGMENT, "vec3 objectColor", "vec4 objectColor").replace(
-        b"objectColor * shade", b"objectColor.rgb * shade")}, "",
-        [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3 objectColor"]),
-    "a matrix of another size, in the vertex stage": ({"vertex": swap(VERTEX, "mat4 model;", "mat3 model;").replace(
-        b"* model * vec4(aPos, 1.0)", b"* vec4(model * aPos, 1.0)")}, "",
-        [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
-    "a uniform of its own": ({"fragment": swap(FRAGMENT, "uniform vec3 objectColor;", "uniform vec3 objectColor;\n"
-                                                "uniform float iTime;").replace(b"shade, 1.0)", b"shade, iTime)")},
-                             "", [F + NEVER_SET % "iTime"]),
-    "the sampler under another name": ({"fragment": swap(FRAGMENT, "texture0", "tex").replace(b"texture0", b"tex")},
-                                       "", [F + NEVER_SET % "tex"]),
-    "the sampler of another kind": ({"fragment": swap(FRAGMENT, "sampler2D texture0", "sampler3D texture0").replace(
-        b"shade.xy", b"shade")}, "",
+    "misspelled uniform": ({"fragment": swap(FRAGMENT, ("objectColor", "objectColour"))}, "",
+                           [F + NEVER_SET % "objectColour"]),
+    "vec4 where the viewer sends vec3": (
+        {"fragment": swap(FRAGMENT, ("vec3 objectColor", "vec4 objectColor"), ("Color *", "Color.rgb *"))},
+        "", [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3 objectColor"]),
+    "a matrix of another size, in the vertex stage": (
+        {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1))"))},
+        "", [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
+    "a uniform of its own": (
+        {"fragment": swap(FRAGMENT, ("out vec4", "uniform float iTime;\nout vec4"), ("shade, 1.0)", "shade, iTime)"))},
+        "", [F + NEVER_SET % "iTime"]),
+    "the sampler under another name": ({"fragment": swap(FRAGMENT, ("texture0", "tex"))}, "", [F + NEVER_SET % "tex"]),
+    "the sampler of another kind": (
+        {"fragment": swap(FRAGMENT, ("sampler2D texture0", "sampler3D texture0"), ("shade.xy", "shade"))}, "",
         [F + ": uniform texture0 is declared sampler3D, but the viewer sends a sampler2D: declare it as sampler2D"
          " texture0"]),
-    "an input at location 3": ({"vertex": swap(VERTEX, "location = 2", "location = 3")}, "",
-                               [V + ": input aNormal at location 3 is never fed; the viewer feeds locations "
-                                + INPUTS + ": give it one of these with layout(location = N)"]),
-    "an input of another type": ({"vertex": swap(VERTEX, "vec2 aTex;", "vec3 aTex;").replace(b"aTex, 1.0", b"aTex")},
-                                 "", [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2"
-                                      " texture coordinate there: declare it as vec2"]),
+    "an input at location 3": ({"vertex": swap(VERTEX, ("location = 2", "location = 3"))}, "",
+                               [V + ": input aNormal at location 3 is never fed; the viewer feeds locations " + INPUTS
+                                + ": give it one of these with layout(location = N)"]),
+    "an input of another type": ({"vertex": swap(VERTEX, ("vec2 aTex;", "vec3 aTex;"), ("aTex, 1.0", "aTex"))}, "",
+                                 [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2 texture"
+                                  " coordinate there: declare it as vec2"]),
     "a missing fragment file": ({"fragment": False}, "", [F + MISSING % "fragment shader"]),
-    "a syntax error on line 6": ({"fragment": swap(FRAGMENT, "void main() {", "void main() { nonsense")}, "",
+    "a syntax error on line 6": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
                                  [F + ":6: does not compile: …; correct the fragment shader there"]),
-    "stages that do not link": ({"fragment": swap(FRAGMENT, "in vec3 shade;", "in vec3 shade;\nin vec3 other;")
-                                 .replace(b"objectColor * shade", b"objectColor * shade * other")}, "",
-                                [F + ": does not link with " + V + ": …; make the two stages' declarations agree"]),
+    "stages that do not link": (
+        {"fragment": swap(FRAGMENT, ("in vec3 shade;", "in vec3 shade;\nin vec3 other;"), ("* shade", "* other"))},
+        "", [F + ": does not link with " + V + ": …; make the two stages' declarations agree"]),
     "a JPEG image": ({"image": JPEG}, "", ["{viewer}"]),
     "an image cut off": ({"image": harness.read("test.png")[:300]}, "", ["{viewer}"]),
-    "a missing image": ({"image": False}, "", [IMAGE + ': missing; the viewer prints "failed to load test.png" and'
-                                                      " draws the cubes without a surface: put the image there"]),
-    "a directory that is not a scene": ({}, "Shaders", [
-        "{dir}/Shaders/Shaders/OG_V.glsl" + MISSING % "vertex shader",
-        "{dir}/Shaders/Shaders/OG_F.glsl" + MISSING % "fragment shader",
-        "{dir}/Shaders/test.png: missing; the viewer prints \"failed to load test.png\" and draws the cubes without"
-        " a surface: put the image there"]),
+    "a missing image": ({"image": False}, "", [IMAGE + NO_IMAGE]),
+    "a directory that is not a scene": ({}, "Shaders", ["{dir}/Shaders/Shaders/OG_V.glsl" + MISSING % "vertex shader",
+                                                        "{dir}/Shaders/Shaders/OG_F.glsl" + MISSING % "fragment shader",
+                                                        "{dir}/Shaders/test.png" + NO_IMAGE]),
 }
 CHECK_MISUSE = "Usage: viewer --check [DIR | --example NAME]\n"
+
+FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%s, 1.0); }\n"
+# One run of --watch: how each save is made, the file, what it holds, and what the next run shows: a colour at
+# the window's middle (cube 0), the shipped frame, or the stage whose compile message it prints.
+SAVES = [
+    ("in place", "Shaders/OG_F.glsl", FLAT % "0.8, 0.2, 0.6", (204, 51, 153)),
+    ("in place", "Shaders/OG_F.glsl", "#version 460 core\nvoid main() { nonsense }\n", "FRAGMENT"),
+    ("rename", "Shaders/OG_F.glsl", None, "shipped"),
+    ("delete and create", "Shaders/OG_F.glsl", FLAT % "0.2, 0.6, 0.4", (51, 153, 102)),
+    ("rename", "Shaders/OG_V.glsl", None, (51, 153, 102)),
+    ("delete and create", "test.png", None, (51, 153, 102)),
+    ("in place", "Shaders/OG_F.glsl", None, "shipped"),
+]
 
 
 def no_display():
@@ -201,6 +216,77 @@ class Authoring(harness.TestCase):
                 self.assertEqual(got[:2], (status, ""))
                 self.assertTrue(got[2].startswith(line), got[2])
         self.assertFalse(os.path.exists(os.path.join(home, "x")))
+
+    def save(self, directory, how, name, content):
+        """Saves the file as an editor would; returns the monotonic clock just after."""
+        path = os.path.join(directory, name)
+        if how == "delete and create":
+            os.unlink(path)
+        if how == "rename":
+            harness.pathlib.Path(path + ".new").write_bytes(content)
+            os.rename(path + ".new", path)
+        else:
+            harness.pathlib.Path(path).write_bytes(content)
+        return time.monotonic_ns()
+
+    def next_run(self, watch, runs):
+        """Waits for the watch's run number `runs` to show two frames; returns its start (the preload's init)."""
+        def started():
+            return [e[1] for e in watch.events() if e[0] == "init"]
+        watch.until(lambda: len(started()) >= runs, "run %d" % runs)
+        self.assertEqual(len(started()), runs, "more runs than saves")
+        watch.until(lambda: sum(e[0] == "frame" and e[1] > started()[-1] for e in watch.events()) >= 2,
+                    "run %d's frames" % runs)
+        watch.wait_window()
+        return started()[-1]
+
+    def test_watch_starts_the_viewer_again_on_each_save(self):
+        directory = self.stage()
+        harness.pathlib.Path(directory, "notes.txt").write_text("not the scene's\n")
+        watch = self.viewer(directory, fake_time=CLOCK, command=[self.command, "--watch", directory])
+        self.next_run(watch, 1)
+        shipped = watch.steady()
+        latencies, lines = [], []
+        for runs, (how, name, content, shows) in enumerate(SAVES, 2):
+            with self.subTest(how=how, name=name, shows=shows):
+                # A file that is not one of the three starts nothing.
+                harness.pathlib.Path(directory, "notes.txt").write_text("still not the scene's\n")
+                saved = self.save(directory, how, name, harness.read(name) if content is None else content.encode())
+                latencies.append((self.next_run(watch, runs) - saved) / 1e6)
+                lines.append("viewer: %s/%s changed: starting the viewer again" % (directory, name))
+                if shows == "shipped":
+                    self.assertTrue(watch.steady() == shipped, "not the shipped frame")
+                elif shows == "FRAGMENT":
+                    watch.until(lambda: "FRAGMENT" in [k for k, _ in harness.message_blocks(watch.stdout())],
+                                "the compile message")
+                else:
+                    self.assertEqual(harness.pixel_at(watch.steady(), 640, 360), shows)
+        print("save to start, ms: %s; median %.1f" % (" ".join("%.1f" % t for t in latencies),
+                                                      statistics.median(latencies)))
+        # The median: on a machine shared with other work, a run's end now and then waits for the CPU.
+        self.assertLess(statistics.median(latencies), 100)
+        watch.escape()
+        status, out, err = watch.wait()
+        self.assertEqual((status, err), (0, "".join(line + "\n" for line in lines)))
+        self.assertEqual([k for k, _ in harness.message_blocks(out)], ["FRAGMENT", "PROGRAM"])
+        self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
+
+    def test_watch_ends_whole_on_ctrl_c(self):
+        directory = self.stage()
+        watch = self.viewer(directory, command=[self.command, "--watch", directory])
+        self.next_run(watch, 1)
+        self.assertTrue(self.group_alive(watch.proc.pid))
+        os.killpg(watch.proc.pid, signal.SIGINT)
+        self.assertEqual(watch.wait(), (130, "", ""))
+        self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
+
+    @staticmethod
+    def group_alive(group):
+        try:
+            os.killpg(group, 0)
+            return True
+        except ProcessLookupError:
+            return False
 
 
 if __name__ == "__main__":
