@@ -65,7 +65,8 @@ CHECKS = {
                            [F + NEVER_SET % "objectColour"]),
     "vec4 where the viewer sends vec3": (
         {"fragment": swap(FRAGMENT, ("vec3 objectColor", "vec4 objectColor"), ("Color *", "Color.rgb *"))},
-        "", [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3 objectColor"]),
+        "", [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3"
+             " objectColor"]),
     "a matrix of another size, in the vertex stage": (
         {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1))"))},
         "", [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
