@@ -68,7 +68,7 @@ CHECKS = {
         "", [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3"
              " objectColor"]),
     "a matrix of another size, in the vertex stage": (
-        {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1))"))},
+        {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1)"))},
         "", [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
     "a uniform of its own": (
         {"fragment": swap(FRAGMENT, ("out vec4", "uniform float iTime;\nout vec4"), ("shade, 1.0)", "shade, iTime)"))},
