@@ -57,7 +57,8 @@ def swap(text, *pairs):
     return text.encode()
 
 
-# name: (files as harness.stage takes them, the directory checked below the staged one, expected lines).
+# name: (files as harness.stage takes them, or "pipe" or "directory" in a file's place, the directory checked
+# below the staged one, expected lines).
 # "…" in a line stands for the driver's own words; "{viewer}" for the line the viewer prints.
 CHECKS = {
     "sound": ({}, "", []),
@@ -93,6 +94,12 @@ CHECKS = {
     "a JPEG image": ({"image": JPEG}, "", ["{viewer}"]),
     "an image cut off": ({"image": harness.read("test.png")[:300]}, "", ["{viewer}"]),
     "a missing image": ({"image": False}, "", [IMAGE + NO_IMAGE]),
+    "a pipe and a directory where files belong": ({"fragment": "pipe", "image": "pipe", "vertex": "directory"}, "", [
+        V + ": a directory, where the viewer reads the vertex shader: make it a file",
+        F + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end; it reads"
+        " the fragment shader from here: make it a file",
+        IMAGE + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end: make"
+        " it an image file"]),
     "a directory that is not a scene": ({}, "Shaders", ["{dir}/Shaders/Shaders/OG_V.glsl" + MISSING % "vertex shader",
                                                         "{dir}/Shaders/Shaders/OG_F.glsl" + MISSING % "fragment shader",
                                                         "{dir}/Shaders/test.png" + NO_IMAGE]),
@@ -149,7 +156,12 @@ class Authoring(harness.TestCase):
     def test_check_names_each_mistake(self):
         for name, (files, below, expected) in CHECKS.items():
             with self.subTest(name):
-                directory = self.stage(**dict({"vertex": VERTEX.encode(), "fragment": FRAGMENT.encode()}, **files))
+                files = dict({"vertex": VERTEX.encode(), "fragment": FRAGMENT.encode()}, **files)
+                directory = self.stage(**{k: False if v in ("pipe", "directory") else v for k, v in files.items()})
+                for key, name in (("vertex", V), ("fragment", F), ("image", IMAGE)):
+                    special = {"pipe": os.mkfifo, "directory": os.mkdir}.get(files.get(key))
+                    if special:
+                        special(name.replace("{dir}", directory))
                 status, out, err = self.run_command("--check", os.path.join(directory, below))
                 self.assertEqual((status, err), (1 if expected else 0, ""), out)
                 lines = [line.replace("{dir}", directory) for line in expected]
