@@ -38,8 +38,9 @@ FRAGMENT = """#version 460 core
 in vec3 shade;
 out vec4 FragColor;
 uniform vec3 objectColor;
+uniform vec3 lightColor;
 uniform sampler2D texture0;
-void main() { FragColor = vec4(objectColor * shade, 1.0) * texture(texture0, shade.xy); }
+void main() { FragColor = vec4(objectColor * lightColor * shade, 1.0) * texture(texture0, shade.xy); }
 """
 NEVER_SET = ": uniform %s is never set by the viewer, which sets " + NAMES + ": use one of these names, or a constant"
 MISSING = (": missing; the viewer reads the %s from here: create it, or name the directory that holds Shaders/ and"
@@ -62,12 +63,11 @@ def swap(text, *pairs):
 # "…" in a line stands for the driver's own words; "{viewer}" for the line the viewer prints.
 CHECKS = {
     "sound": ({}, "", []),
-    "misspelled uniform": ({"fragment": swap(FRAGMENT, ("objectColor", "objectColour"))}, "",
-                           [F + NEVER_SET % "objectColour"]),
+    "misspelled uniform": ({"fragment": swap(FRAGMENT, ("lightColor", "lightColour"))}, "",
+                           [F + NEVER_SET % "lightColour"]),
     "vec4 where the viewer sends vec3": (
-        {"fragment": swap(FRAGMENT, ("vec3 objectColor", "vec4 objectColor"), ("Color *", "Color.rgb *"))},
-        "", [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3"
-             " objectColor"]),
+        {"fragment": swap(FRAGMENT, ("vec3 lightColor", "vec4 lightColor"), ("lightColor *", "lightColor.rgb *"))},
+        "", [F + ": uniform lightColor is declared vec4, but the viewer sends a vec3: declare it as vec3 lightColor"]),
     "a matrix of another size, in the vertex stage": (
         {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1)"))},
         "", [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
@@ -86,8 +86,8 @@ CHECKS = {
                                  [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2 texture"
                                   " coordinate there: declare it as vec2"]),
     "a missing fragment file": ({"fragment": False}, "", [F + MISSING % "fragment shader"]),
-    "a syntax error on line 6": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
-                                 [F + ":6: does not compile: …; correct the fragment shader there"]),
+    "a syntax error on line 7": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
+                                 [F + ":7: does not compile: …; correct the fragment shader there"]),
     "stages that do not link": (
         {"fragment": swap(FRAGMENT, ("in vec3 shade;", "in vec3 shade;\nin vec3 other;"), ("* shade", "* other"))},
         "", [F + ": does not link with " + V + ": …; make the two stages' declarations agree"]),
