@@ -223,7 +223,10 @@ class Authoring(harness.TestCase):
                                    (["--new", os.path.join(data, "test.png")], 1, "viewer: %s exists and is not a"
                                     " directory; name a new one\n" % os.path.join(data, "test.png")),
                                    (["--new", os.path.join(home, "x"), "--from", "shiny"], 2,
-                                    'viewer: no example named "shiny"; the examples are: ')):
+                                    'viewer: no example named "shiny"; the examples are: '),
+                                   (["--new", ""], 2, "viewer: --new needs the directory to make\nUsage: "),
+                                   (["--new", os.path.join(home, "x"), "extra"], 2,
+                                    "viewer: --new takes its directory, and --from NAME, only\nUsage: ")):
             with self.subTest(args):
                 got = self.run_command(*args)
                 self.assertEqual(got[:2], (status, ""))
