@@ -4,7 +4,8 @@ the exact lines and status it gives, run with no display at all; its image
 line is the one the real viewer prints for the same file. --watch: one run
 on Xvfb through a table of saves (in place, by rename, by delete and
 create), each restarting the viewer within 100 ms with a line naming the
-file; Escape ends it with 0, Ctrl-C leaves no process. --new: the copy draws
+file; Escape ends it with 0; each run ends before the next starts, and
+Ctrl-C leaves no process. --new: the copy draws
 the frame of the scene it came from, as plain files; a non-empty DIR is
 refused."""
 import os
@@ -288,13 +289,21 @@ class Authoring(harness.TestCase):
         self.assertEqual([k for k, _ in harness.message_blocks(out)], ["FRAGMENT", "PROGRAM"])
         self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
 
-    def test_watch_ends_whole_on_ctrl_c(self):
+    def test_watch_ends_each_run_first_and_whole_on_ctrl_c(self):
+        # A viewer that takes 300 ms to end: the next run starts only after.
         directory = self.stage()
-        watch = self.viewer(directory, command=[self.command, "--watch", directory])
+        watch = self.viewer(directory, command=[self.command, "--watch", directory],
+                            env={"VIEWER_TERM_DELAY": "300"})
         self.next_run(watch, 1)
+        self.save(directory, "in place", "Shaders/OG_F.glsl", harness.read("Shaders/OG_F.glsl"))
+        started = self.next_run(watch, 2)
+        ended = [t for e, t, *_ in watch.events() if e == "exit"]
+        self.assertEqual(len(ended), 1)
+        self.assertLess(ended[0], started, "the next run started before the last ended")
         self.assertTrue(self.group_alive(watch.proc.pid))
         os.killpg(watch.proc.pid, signal.SIGINT)
-        self.assertEqual(watch.wait(), (130, "", ""))
+        self.assertEqual(watch.wait(), (130, "", "viewer: %s/Shaders/OG_F.glsl changed: starting the viewer again\n"
+                                        % directory))
         self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
 
     @staticmethod
