@@ -120,7 +120,7 @@ class Installed(harness.TestCase):
         self.assertEqual((checked.returncode, checked.stdout), (0, ""))
         with open(entry) as f:
             fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-        self.assertEqual(fields["Exec"], "viewer")
+        self.assertEqual(fields["Exec"], "viewer --notify")
         for size in (48, 128):
             icon = os.path.join(self.prefix, "share", "icons", "hicolor", "%dx%d" % (size, size), "apps",
                                 fields["Icon"] + ".png")
