@@ -211,8 +211,7 @@ int main()
     if (image.pixels) {
         uploadImage(image);
     } else {
-        std::cout << "failed to load test.png" << (image.failure.empty() ? "" : ": ")
-                  << image.failure << std::endl;
+        std::cout << failureLine(image) << std::endl;
     }
     stbi_image_free(image.pixels);
 

@@ -1,7 +1,8 @@
 """The Debian package DEB as a user meets it in copies of clean Debian trees:
 apt installs it from its own Depends; typed or from the menu, with or without
 a scene's directory or an example's name, the command shows the build tree's
-frame silently and ends with 0 on Escape; it answers without a window; a
+frame silently and ends with 0 on Escape; it answers without a window;
+--new makes a scene that draws the same and --check runs without a display; a
 purge leaves nothing.
 Run as root by scripts/test-package.sh. Usage: test_package.py [RELEASE ...]
 """
@@ -129,6 +130,18 @@ class Package(harness.TestCase):
         self.assertFalse(toon == reference, "the example looks like the installed scene")
         self.assertTrue(self.frame(["viewer", "--example", "toon"], "/home/empty") == toon,
                         "viewer --example toon shows another frame")
+        # The scene author's commands: a copy to edit draws the same, and the
+        # check, with no display, passes the example and names a missing file.
+        self.assertEqual(self.run_in("viewer", "--new", "/home/mytoon", "--from", "toon", capture_output=True,
+                                     text=True).returncode, 0)
+        self.assertTrue(self.frame(["viewer", "/home/mytoon"], "/home/empty") == toon, "the new scene draws another")
+        os.unlink(tree + "/home/mytoon/Shaders/OG_F.glsl")
+        for args, status, out in ((["--example", "toon"], 0, ""),
+                                  (["/home/mytoon"], 1, "/home/mytoon/Shaders/OG_F.glsl: missing; ")):
+            answer = self.run_in("env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "viewer", "--check", *args,
+                                 capture_output=True, text=True)
+            self.assertEqual((answer.returncode, answer.stderr), (status, ""), args)
+            self.assertTrue(answer.stdout.startswith(out) and (out or not answer.stdout), answer.stdout)
         for args, status, start in ((["--help"], 0, "Usage: viewer [DIR]\n"), (["-h"], 0, "Usage: viewer [DIR]\n"),
                                     (["--version"], 0, "viewer 1"),
                                     (["--example", "shiny"], 2, 'viewer: no example named "shiny"; the examples are: '),
