@@ -1,7 +1,7 @@
 """The installed command's pictures and readouts: --shot writes the frame the
 viewer shows at the fixed clock (held against the tests' preload's frame,
 read back by another reader), sequences by name and clock, bad input in one
-line; --at holds a plain run's light; --fps counts what the tests' preload
+line; --at holds the light of a plain run and of --watch; --fps counts what the tests' preload
 counts; the menu's command passes a failure to notify-send."""
 import os
 import re
@@ -123,19 +123,21 @@ class Shots(harness.TestCase):
         """The installed command on the test's display, Mesa's override set, the tests' preload counting."""
         return self.viewer(self.out, command=[self.command, *args], **kw)
 
-    def test_at_holds_a_plain_run(self):
-        viewer = self.launched("--at", "2.0")
-        viewer.wait_window()
-        first = viewer.steady()
-        started = viewer.events()[-1][1]
-        viewer.until(lambda: viewer.events()[-1][1] > started + 1e9, "a second's frames")
-        viewer.more_frames(2)
-        later = viewer.grab()
-        viewer.escape()
-        self.assertEqual(viewer.wait(), (0, "", ""))
-        self.assertTrue(first == later, "the light moved within a second")
-        self.assertTrue(first[2] == self.reference(self.stage(), 2.0), "held at another clock")
-        self.assertFalse(first[2] == self.reference(self.stage(), 2.5), "a frame at another clock alike")
+    def test_at_holds_the_light(self):
+        for args in (["--at", "2.0"], ["--watch", "--at", "2.0"]):
+            with self.subTest(args):
+                viewer = self.launched(*args)
+                viewer.wait_window()
+                first = viewer.steady()
+                started = viewer.events()[-1][1]
+                viewer.until(lambda: viewer.events()[-1][1] > started + 1e9, "a second's frames")
+                viewer.more_frames(2)
+                later = viewer.grab()
+                viewer.escape()
+                self.assertEqual(viewer.wait(), (0, "", ""))
+                self.assertTrue(first == later, "the light moved within a second")
+                self.assertTrue(first[2] == self.reference(self.stage(), 2.0), "held at another clock")
+                self.assertFalse(first[2] == self.reference(self.stage(), 2.5), "a frame at another clock alike")
 
     def test_fps_counts_the_frames_shown(self):
         viewer = self.launched("--fps")
