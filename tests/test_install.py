@@ -84,7 +84,8 @@ class Installed(harness.TestCase):
                                               % ((args + [""])[1], names)))
         self.assertEqual(run("--version"), (0, "viewer %s\n" % VERSION, ""))
         # The scene check, installed beside the program, answers without a display too.
-        self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "libexec", "viewer"))), ["viewer", "viewer-check"])
+        self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "libexec", "viewer"))),
+                         ["launch.so", "viewer", "viewer-check"])
         self.assertEqual(run("--check"), (0, "", ""))
         a_file = os.path.join(data, "test.png")
         for args, line in ((["/nonexistent"], "/nonexistent does not exist"),
