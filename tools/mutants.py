@@ -16,8 +16,8 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
 TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "shots", "scene", "faults", "soak",
          "gl_call_order", "same_picture", "memcheck"]
-TARGETS = ["viewer", "launch", "viewer_install_files", "preload", "wm_close", "shader_probe", "image_probe",
-           "fuzz_replay"]
+TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
+           "image_probe", "fuzz_replay"]
 
 SEPARATOR_LINE = ('<< infoLog << "\\n -- --------------------------------------------------- -- "\n'
                   "                  << std::endl;")
