@@ -118,6 +118,11 @@ class Shots(harness.TestCase):
                 path = os.path.join(self.out, shot)
                 self.assertEqual(self.run_command("--shot", shot, *args), (status, "", line.format(path) + "\n"))
         self.assertEqual(sorted(os.listdir(self.out)), ["taken"], "a failed shot left files")
+        for args in (["--check", "--at", "1"], ["--new", "x", "--fps"]):
+            with self.subTest(args):
+                status, out, err = self.run_command(*args)
+                line = "viewer: --at and --fps go with a plain run, --watch or --shot, not " + args[0]
+                self.assertEqual((status, out, err.split("\n")[0]), (2, "", line))
 
     def launched(self, *args, **kw):
         """The installed command on the test's display, Mesa's override set, the tests' preload counting."""
