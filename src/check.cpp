@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -149,6 +150,9 @@ static std::string unreadable(const std::string& path, const char* what)
             + " from here: create it, or name the directory that holds Shaders/ and test.png";
     if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
         return path + ": a directory, where the viewer reads " + what + ": make it a file";
+    if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        return path + ": not a regular file but a pipe or a device, on which the viewer would wait"
+            + " or read without end; it reads " + what + " from here: make it a file";
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         return path + ": cannot be read (" + std::strerror(errno) + "); the viewer reads " + what
@@ -250,10 +254,12 @@ int main(int argc, char** argv)
 
     // Shaders: built as the viewer builds them, its messages taken apart.
     // After a missing file both sources are empty, so the stages' failures
-    // say nothing more.
+    // would say nothing more; and a pipe would never end.
     std::ostringstream messages;
     std::streambuf* out = std::cout.rdbuf(messages.rdbuf());
-    Shader shader("Shaders/OG_V.glsl", "Shaders/OG_F.glsl");
+    std::optional<Shader> shader;
+    if (sourcesRead)
+        shader.emplace("Shaders/OG_V.glsl", "Shaders/OG_F.glsl");
     std::cout.rdbuf(out);
     std::string said = messages.str();
     for (std::size_t at = 0, end;
@@ -276,8 +282,9 @@ int main(int argc, char** argv)
 
     // Contract: every active uniform one the viewer sets, of the type it
     // sends; every active vertex input at a location it feeds, of its type.
-    shader.use();
     GLint program = 0;
+    if (shader)
+        shader->use();
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     GLint count = 0;
     if (program)
@@ -334,14 +341,20 @@ int main(int argc, char** argv)
     }
 
     // Image: the viewer's own step and its own line; a missing file is
-    // named by its whole path, as the shaders are.
+    // named by its whole path, as the shaders are, and a pipe or a device,
+    // on which the viewer would wait, is not opened.
     struct stat status;
-    Image image = loadImage("test.png", [] {
+    bool special
+        = stat("test.png", &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+    Image image = special ? Image() : loadImage("test.png", [] {
         GLint largest = 0;
         glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
         return largest;
     });
-    if (!image.pixels && stat("test.png", &status) != 0 && errno == ENOENT)
+    if (special)
+        lines.push_back(imageFile + ": not a regular file but a pipe or a device, on which the"
+            + " viewer would wait or read without end: make it an image file");
+    else if (!image.pixels && stat("test.png", &status) != 0 && errno == ENOENT)
         lines.push_back(imageFile + ": missing; the viewer prints \"" + failureLine(image)
             + "\" and draws the cubes without a surface: put the image there");
     else if (!image.pixels)

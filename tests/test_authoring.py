@@ -4,7 +4,8 @@ the exact lines and status it gives, run with no display at all; its image
 line is the one the real viewer prints for the same file. --watch: one run
 on Xvfb through a table of saves (in place, by rename, by delete and
 create), each restarting the viewer within 100 ms with a line naming the
-file; Escape ends it with 0, Ctrl-C leaves no process. --new: the copy draws
+file; Escape ends it with 0; each run ends before the next starts, and
+Ctrl-C leaves no process. --new: the copy draws
 the frame of the scene it came from, as plain files; a non-empty DIR is
 refused."""
 import os
@@ -38,8 +39,9 @@ FRAGMENT = """#version 460 core
 in vec3 shade;
 out vec4 FragColor;
 uniform vec3 objectColor;
+uniform vec3 lightColor;
 uniform sampler2D texture0;
-void main() { FragColor = vec4(objectColor * shade, 1.0) * texture(texture0, shade.xy); }
+void main() { FragColor = vec4(objectColor * lightColor * shade, 1.0) * texture(texture0, shade.xy); }
 """
 NEVER_SET = ": uniform %s is never set by the viewer, which sets " + NAMES + ": use one of these names, or a constant"
 MISSING = (": missing; the viewer reads the %s from here: create it, or name the directory that holds Shaders/ and"
@@ -57,16 +59,16 @@ def swap(text, *pairs):
     return text.encode()
 
 
-# name: (files as harness.stage takes them, the directory checked below the staged one, expected lines).
+# name: (files as harness.stage takes them, or "pipe" or "directory" in a file's place, the directory checked
+# below the staged one, expected lines).
 # "…" in a line stands for the driver's own words; "{viewer}" for the line the viewer prints.
 CHECKS = {
     "sound": ({}, "", []),
-    "misspelled uniform": ({"fragment": swap(FRAGMENT, ("objectColor", "objectColour"))}, "",
-                           [F + NEVER_SET % "objectColour"]),
+    "misspelled uniform": ({"fragment": swap(FRAGMENT, ("lightColor", "lightColour"))}, "",
+                           [F + NEVER_SET % "lightColour"]),
     "vec4 where the viewer sends vec3": (
-        {"fragment": swap(FRAGMENT, ("vec3 objectColor", "vec4 objectColor"), ("Color *", "Color.rgb *"))},
-        "", [F + ": uniform objectColor is declared vec4, but the viewer sends a vec3: declare it as vec3"
-             " objectColor"]),
+        {"fragment": swap(FRAGMENT, ("vec3 lightColor", "vec4 lightColor"), ("lightColor *", "lightColor.rgb *"))},
+        "", [F + ": uniform lightColor is declared vec4, but the viewer sends a vec3: declare it as vec3 lightColor"]),
     "a matrix of another size, in the vertex stage": (
         {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1)"))},
         "", [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
@@ -85,14 +87,20 @@ CHECKS = {
                                  [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2 texture"
                                   " coordinate there: declare it as vec2"]),
     "a missing fragment file": ({"fragment": False}, "", [F + MISSING % "fragment shader"]),
-    "a syntax error on line 6": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
-                                 [F + ":6: does not compile: …; correct the fragment shader there"]),
+    "a syntax error on line 7": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
+                                 [F + ":7: does not compile: …; correct the fragment shader there"]),
     "stages that do not link": (
         {"fragment": swap(FRAGMENT, ("in vec3 shade;", "in vec3 shade;\nin vec3 other;"), ("* shade", "* other"))},
         "", [F + ": does not link with " + V + ": …; make the two stages' declarations agree"]),
     "a JPEG image": ({"image": JPEG}, "", ["{viewer}"]),
     "an image cut off": ({"image": harness.read("test.png")[:300]}, "", ["{viewer}"]),
     "a missing image": ({"image": False}, "", [IMAGE + NO_IMAGE]),
+    "a pipe and a directory where files belong": ({"fragment": "pipe", "image": "pipe", "vertex": "directory"}, "", [
+        V + ": a directory, where the viewer reads the vertex shader: make it a file",
+        F + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end; it reads"
+        " the fragment shader from here: make it a file",
+        IMAGE + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end: make"
+        " it an image file"]),
     "a directory that is not a scene": ({}, "Shaders", ["{dir}/Shaders/Shaders/OG_V.glsl" + MISSING % "vertex shader",
                                                         "{dir}/Shaders/Shaders/OG_F.glsl" + MISSING % "fragment shader",
                                                         "{dir}/Shaders/test.png" + NO_IMAGE]),
@@ -149,7 +157,12 @@ class Authoring(harness.TestCase):
     def test_check_names_each_mistake(self):
         for name, (files, below, expected) in CHECKS.items():
             with self.subTest(name):
-                directory = self.stage(**dict({"vertex": VERTEX.encode(), "fragment": FRAGMENT.encode()}, **files))
+                files = dict({"vertex": VERTEX.encode(), "fragment": FRAGMENT.encode()}, **files)
+                directory = self.stage(**{k: False if v in ("pipe", "directory") else v for k, v in files.items()})
+                for key, name in (("vertex", V), ("fragment", F), ("image", IMAGE)):
+                    special = {"pipe": os.mkfifo, "directory": os.mkdir}.get(files.get(key))
+                    if special:
+                        special(name.replace("{dir}", directory))
                 status, out, err = self.run_command("--check", os.path.join(directory, below))
                 self.assertEqual((status, err), (1 if expected else 0, ""), out)
                 lines = [line.replace("{dir}", directory) for line in expected]
@@ -211,7 +224,10 @@ class Authoring(harness.TestCase):
                                    (["--new", os.path.join(data, "test.png")], 1, "viewer: %s exists and is not a"
                                     " directory; name a new one\n" % os.path.join(data, "test.png")),
                                    (["--new", os.path.join(home, "x"), "--from", "shiny"], 2,
-                                    'viewer: no example named "shiny"; the examples are: ')):
+                                    'viewer: no example named "shiny"; the examples are: '),
+                                   (["--new", ""], 2, "viewer: --new needs the directory to make\nUsage: "),
+                                   (["--new", os.path.join(home, "x"), "extra"], 2,
+                                    "viewer: --new takes its directory, and --from NAME, only\nUsage: ")):
             with self.subTest(args):
                 got = self.run_command(*args)
                 self.assertEqual(got[:2], (status, ""))
@@ -234,8 +250,8 @@ class Authoring(harness.TestCase):
         """Waits for the watch's run number `runs` to show two frames; returns its start (the preload's init)."""
         def started():
             return [e[1] for e in watch.events() if e[0] == "init"]
-        watch.until(lambda: len(started()) >= runs, "run %d" % runs)
-        self.assertEqual(len(started()), runs, "more runs than saves")
+        watch.until(lambda: len(started()) >= runs, "run %d" % runs, 20)
+        self.assertEqual(len(started()), runs, "more runs than saves: the watch started %d" % len(started()))
         watch.until(lambda: sum(e[0] == "frame" and e[1] > started()[-1] for e in watch.events()) >= 2,
                     "run %d's frames" % runs)
         watch.wait_window()
@@ -248,20 +264,21 @@ class Authoring(harness.TestCase):
         self.next_run(watch, 1)
         shipped = watch.steady()
         latencies, lines = [], []
+        # One run goes through them all, so the first failure ends it.
         for runs, (how, name, content, shows) in enumerate(SAVES, 2):
-            with self.subTest(how=how, name=name, shows=shows):
-                # A file that is not one of the three starts nothing.
-                harness.pathlib.Path(directory, "notes.txt").write_text("still not the scene's\n")
-                saved = self.save(directory, how, name, harness.read(name) if content is None else content.encode())
-                latencies.append((self.next_run(watch, runs) - saved) / 1e6)
-                lines.append("viewer: %s/%s changed: starting the viewer again" % (directory, name))
-                if shows == "shipped":
-                    self.assertTrue(watch.steady() == shipped, "not the shipped frame")
-                elif shows == "FRAGMENT":
-                    watch.until(lambda: "FRAGMENT" in [k for k, _ in harness.message_blocks(watch.stdout())],
-                                "the compile message")
-                else:
-                    self.assertEqual(harness.pixel_at(watch.steady(), 640, 360), shows)
+            what = "save %d, %s of %s" % (runs - 1, how, name)
+            # A file that is not one of the three starts nothing.
+            harness.pathlib.Path(directory, "notes.txt").write_text("still not the scene's\n")
+            saved = self.save(directory, how, name, harness.read(name) if content is None else content.encode())
+            latencies.append((self.next_run(watch, runs) - saved) / 1e6)
+            lines.append("viewer: %s/%s changed: starting the viewer again" % (directory, name))
+            if shows == "shipped":
+                self.assertTrue(watch.steady() == shipped, "%s: not the shipped frame" % what)
+            elif shows == "FRAGMENT":
+                watch.until(lambda: "FRAGMENT" in [k for k, _ in harness.message_blocks(watch.stdout())],
+                            "%s: the compile message" % what)
+            else:
+                self.assertEqual(harness.pixel_at(watch.steady(), 640, 360), shows, what)
         print("save to start, ms: %s; median %.1f" % (" ".join("%.1f" % t for t in latencies),
                                                       statistics.median(latencies)))
         # The median: on a machine shared with other work, a run's end now and then waits for the CPU.
@@ -272,13 +289,21 @@ class Authoring(harness.TestCase):
         self.assertEqual([k for k, _ in harness.message_blocks(out)], ["FRAGMENT", "PROGRAM"])
         self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
 
-    def test_watch_ends_whole_on_ctrl_c(self):
+    def test_watch_ends_each_run_first_and_whole_on_ctrl_c(self):
+        # A viewer that takes 300 ms to end: the next run starts only after.
         directory = self.stage()
-        watch = self.viewer(directory, command=[self.command, "--watch", directory])
+        watch = self.viewer(directory, command=[self.command, "--watch", directory],
+                            env={"VIEWER_TERM_DELAY": "300"})
         self.next_run(watch, 1)
+        self.save(directory, "in place", "Shaders/OG_F.glsl", harness.read("Shaders/OG_F.glsl"))
+        started = self.next_run(watch, 2)
+        ended = [t for e, t, *_ in watch.events() if e == "exit"]
+        self.assertEqual(len(ended), 1)
+        self.assertLess(ended[0], started, "the next run started before the last ended")
         self.assertTrue(self.group_alive(watch.proc.pid))
         os.killpg(watch.proc.pid, signal.SIGINT)
-        self.assertEqual(watch.wait(), (130, "", ""))
+        self.assertEqual(watch.wait(), (130, "", "viewer: %s/Shaders/OG_F.glsl changed: starting the viewer again\n"
+                                        % directory))
         self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
 
     @staticmethod

@@ -14,8 +14,11 @@ import time
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
+# MUTANTS_TESTS=a,b runs only those: the launcher's and the check's mistakes
+# pass every test of the viewer itself.
 TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "shots", "scene", "faults", "soak",
-         "gl_call_order", "same_picture", "memcheck"]
+         "gl_call_order", "same_picture", "memcheck", "authoring"]
+TESTS = os.environ.get("MUTANTS_TESTS", ",".join(TESTS)).split(",")
 TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
            "image_probe", "fuzz_replay"]
 
@@ -110,6 +113,38 @@ MUTANTS = {
     'a bad FILE found only after the window': (
         'src/launch_preload.c', '        writable(name);\n',
         '        (void)writable;\n'),
+    # The launcher's --watch and --new, and the scene check.
+    "watch: any file in the scene starts the viewer again": (
+        "packaging/viewer.in", "./test.png | Shaders/OG_V.glsl | Shaders/OG_F.glsl)", "*)"),
+    "watch: Shaders/ not watched": ("packaging/viewer.in", "set -- . Shaders", "set -- ."),
+    "watch: a rename over the file not seen": ("packaging/viewer.in", "-e close_write -e moved_to", "-e close_write"),
+    "watch: the restart's line names no directory": (
+        "packaging/viewer.in", 'echo "viewer: $dir/${line#./} changed', 'echo "viewer: ${line#./} changed'),
+    "watch: Ctrl-C not caught": ("packaging/viewer.in", "trap 'stop; unwatch; exit 130' INT", ":"),
+    "watch: the viewer's status not passed on": ("packaging/viewer.in", 'exit "${line##* }"', "exit 1"),
+    "watch: the next run started before the last ends": (
+        "packaging/viewer.in", 'wait "$run" 2>/dev/null || true', "true"),
+    "new: the example's image copied as a link": (
+        "packaging/viewer.in", 'cp -L "$dir/test.png" "$target/"', 'cp -P "$dir/test.png" "$target/"'),
+    "new: a non-empty directory taken": ("packaging/viewer.in", '[ -z "$(ls -A "$target")" ]', "true"),
+    "check: no version override on llvmpipe": (
+        "src/check.cpp", "if (software && !std::getenv", "if (!software && !std::getenv"),
+    "check: a uniform the viewer never sets let through": (
+        "src/check.cpp", "        if (!known)\n", "        if (!known && false)\n"),
+    "check: a uniform's type not compared": (
+        "src/check.cpp", "else if (static_cast<GLenum>(got[0]) != known->type)", "else if (false)"),
+    "check: a uniform named in the other stage's file": (
+        "src/check.cpp", "if (!problem.empty() && got[2])", "if (!problem.empty() && got[3])"),
+    "check: location 3 taken as fed": ("src/check.cpp", "if (got[1] > 2)", "if (got[1] > 3)"),
+    "check: every input held to location 0's type": (
+        "src/check.cpp", "!= inputs[got[1]].type)", "!= inputs[0].type)"),
+    "check: the compile log's line number dropped": (
+        "src/check.cpp", 'file + ":" + match[1].str() + ": " + say', 'file + ": " + say'),
+    "check: the link failure after a compile failure reported too": (
+        "src/check.cpp", "else if (lines.empty())", "else"),
+    "check: the image's reason without the viewer's words": (
+        "src/check.cpp", "lines.push_back(failureLine(image));", "lines.push_back(image.failure);"),
+    "check: problems found and status 0": ("src/check.cpp", "return lines.empty() ? 0 : 1;", "return 0;"),
 }
 HEADERS = "#include <cstring>\n#include <vector>\n"
 
