@@ -84,7 +84,8 @@ class Installed(harness.TestCase):
                                               % ((args + [""])[1], names)))
         self.assertEqual(run("--version"), (0, "viewer %s\n" % VERSION, ""))
         # The scene check, installed beside the program, answers without a display too.
-        self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "libexec", "viewer"))), ["viewer", "viewer-check"])
+        self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "libexec", "viewer"))),
+                         ["launch.so", "viewer", "viewer-check"])
         self.assertEqual(run("--check"), (0, "", ""))
         a_file = os.path.join(data, "test.png")
         for args, line in ((["/nonexistent"], "/nonexistent does not exist"),
@@ -123,7 +124,7 @@ class Installed(harness.TestCase):
         self.assertEqual((checked.returncode, checked.stdout), (0, ""))
         with open(entry) as f:
             fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-        self.assertEqual(fields["Exec"], "viewer")
+        self.assertEqual(fields["Exec"], "viewer --notify")
         for size in (48, 128):
             icon = os.path.join(self.prefix, "share", "icons", "hicolor", "%dx%d" % (size, size), "apps",
                                 fields["Icon"] + ".png")

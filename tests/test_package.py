@@ -2,8 +2,9 @@
 apt installs it from its own Depends; typed or from the menu, with or without
 a scene's directory or an example's name, the command shows the build tree's
 frame silently and ends with 0 on Escape; it answers without a window;
---new makes a scene that draws the same and --check runs without a display; a
-purge leaves nothing.
+--new makes a scene that draws the same and --check runs without a display;
+--shot, once Xvfb is there, writes the example's frame without one; a purge
+leaves nothing.
 Run as root by scripts/test-package.sh. Usage: test_package.py [RELEASE ...]
 """
 import os
@@ -130,6 +131,19 @@ class Package(harness.TestCase):
         self.assertFalse(toon == reference, "the example looks like the installed scene")
         self.assertTrue(self.frame(["viewer", "--example", "toon"], "/home/empty") == toon,
                         "viewer --example toon shows another frame")
+        # The example's frame at the same clock by --shot, with no display:
+        # Xvfb is a Recommends, so first the line that asks for it.
+        shot = ["env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "viewer", "--shot", "/home/toon.png", "--at",
+                repr(CLOCK), "--example", "toon"]
+        answer = self.run_in(*shot, capture_output=True, text=True)
+        self.assertEqual((answer.returncode, answer.stdout, answer.stderr), (1, "", "viewer: --shot draws on a private "
+                         "X server, and Xvfb is not installed (apt install xvfb)\n"))
+        self.apt_get(release, "install", "--no-install-recommends", "xvfb")
+        answer = self.run_in(*shot, capture_output=True, text=True)
+        self.assertEqual((answer.returncode, answer.stdout, answer.stderr), (0, "", ""))
+        shot = subprocess.run(["convert", "png:" + tree + "/home/toon.png", "-depth", "8", "rgb:-"],
+                              capture_output=True, check=True).stdout
+        self.assertTrue(shot == toon[2], "viewer --shot of the example shows another frame")
         # The scene author's commands: a copy to edit draws the same, and the
         # check, with no display, passes the example and names a missing file.
         self.assertEqual(self.run_in("viewer", "--new", "/home/mytoon", "--from", "toon", capture_output=True,

@@ -16,11 +16,11 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
 # MUTANTS_TESTS=a,b runs only those: the launcher's and the check's mistakes
 # pass every test of the viewer itself.
-TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "scene", "faults", "soak",
+TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "shots", "scene", "faults", "soak",
          "gl_call_order", "same_picture", "memcheck", "authoring"]
 TESTS = os.environ.get("MUTANTS_TESTS", ",".join(TESTS)).split(",")
-TARGETS = ["viewer", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe", "image_probe",
-           "fuzz_replay"]
+TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
+           "image_probe", "fuzz_replay"]
 
 SEPARATOR_LINE = ('<< infoLog << "\\n -- --------------------------------------------------- -- "\n'
                   "                  << std::endl;")
@@ -70,6 +70,49 @@ MUTANTS = {
     "a file shorter than its pixels taken as whole": (
         "src/image.h", "    if (least <= in.size)\n        return \"\";",
         "    if (least || true)\n        return \"\";"),
+    # What the launcher and its preloaded library add (tests/test_shots.py), and the failed start's line.
+    "clock: a sequence's frames one step late": (
+        'src/launch_preload.c', 'at + (double)written * step',
+        'at + (double)(written + 1) * step'),
+    'clock: --at not held on a plain run': (
+        'src/launch_preload.c', 'return holding ? at',
+        'return shot ? at'),
+    'readback: rows bottom first': (
+        'src/launch_preload.c', 'rgba + (size_t)(HEIGHT - 1 - y) * WIDTH * 4',
+        'rgba + (size_t)y * WIDTH * 4'),
+    'readback: red and blue swapped': (
+        'src/launch_preload.c', '#define GL_RGBA 0x1908',
+        '#define GL_RGBA 0x80E1'),
+    "PNG: an empty chunk's sum restarted": (
+        'src/launch_preload.c', '    if (length) /* an empty body, given as NULL, would restart the sum */\n',
+        ''),
+    'rounding: no slack': (
+        'src/launch_preload.c', 'SLACK = 1e-6',
+        'SLACK = 0'),
+    'rounding: the last step left out': (
+        'src/launch_preload.c', 'floor((until - at) / step + SLACK) + 1',
+        'ceil((until - at) / step - SLACK)'),
+    'fps: slowest is the fastest': (
+        'src/launch_preload.c', '1e3 * times[count - 1]',
+        '1e3 * times[0]'),
+    'fps: frames timed from the first swap': (
+        'src/launch_preload.c', '    last = t;\n}',
+        '}'),
+    "fps: a second's frames counted twice": (
+        'src/launch_preload.c', 'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", count,',
+        'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", 2 * count,'),
+    "failure line: Mesa's command where it is not Mesa": (
+        'src/main.cpp', 'gl.find("Mesa") != std::string::npos',
+        'gl.find("Mesa") == std::string::npos'),
+    'failure line: lowest version first': (
+        'src/main.cpp', '{ { 4, 5 }, { 4, 4 }',
+        '{ { 3, 2 }, { 4, 4 }'),
+    'notify: on success instead of failure': (
+        'packaging/viewer.in', '  if [ "$status" -ne 0 ]; then\n    if [ -s',
+        '  if [ "$status" -eq 0 ]; then\n    if [ -s'),
+    'a bad FILE found only after the window': (
+        'src/launch_preload.c', '        writable(name);\n',
+        '        (void)writable;\n'),
     # The launcher's --watch and --new, and the scene check.
     "watch: any file in the scene starts the viewer again": (
         "packaging/viewer.in", "./test.png | Shaders/OG_V.glsl | Shaders/OG_F.glsl)", "*)"),
