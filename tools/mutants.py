@@ -14,7 +14,7 @@ import time
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
-TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "scene", "faults", "soak",
+TESTS = ["shader_class", "image_regressions", "images", "examples", "viewer_lifecycle", "scene", "faults", "soak",
          "gl_call_order", "same_picture", "memcheck"]
 TARGETS = ["viewer", "preload", "wm_close", "shader_probe", "image_probe", "fuzz_replay"]
 
@@ -66,6 +66,56 @@ MUTANTS = {
     "a file shorter than its pixels taken as whole": (
         "src/image.h", "    if (least <= in.size)\n        return \"\";",
         "    if (least || true)\n        return \"\";"),
+    # The examples' shaders: a sign flipped, two vectors swapped, a uniform
+    # misspelled (the #define keeps its uses compiling), so it reads 0.
+    "phong: the light's direction reversed": (
+        "examples/phong/Shaders/OG_F.glsl", "normalize(lightPos - FragPos)", "normalize(FragPos - lightPos)"),
+    "phong: the eye at viewPos, not its opposite": (
+        "examples/phong/Shaders/OG_F.glsl", "vec3 eye = -viewPos;", "vec3 eye = viewPos;"),
+    "phong: the light reflected the wrong way": (
+        "examples/phong/Shaders/OG_F.glsl", "reflect(-toLight, n)", "reflect(toLight, n)"),
+    "phong: diffuse from the eye, not the light": (
+        "examples/phong/Shaders/OG_F.glsl", "max(dot(n, toLight), 0.0)", "max(dot(n, toEye), 0.0)"),
+    "phong: objectColor misspelled": (
+        "examples/phong/Shaders/OG_F.glsl", "uniform vec3 objectColor;",
+        "uniform vec3 objectColour;\n#define objectColor objectColour"),
+    "phong: viewPos misspelled": (
+        "examples/phong/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
+        "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
+    "blinn-phong: the halfway vector's eye reversed": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "normalize(toLight + toEye)", "normalize(toLight - toEye)"),
+    "blinn-phong: the halfway vector held to the eye, not the normal": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "max(dot(n, halfway), 0.0)", "max(dot(toEye, halfway), 0.0)"),
+    "blinn-phong: lightPos misspelled": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "uniform vec3 lightPos;",
+        "uniform vec3 lightPosition;\n#define lightPos lightPosition"),
+    "toon: the spot where the highlight is weak": (
+        "examples/toon/Shaders/OG_F.glsl", "specular > 0.5", "specular < 0.5"),
+    "toon: bands rounded up": (
+        "examples/toon/Shaders/OG_F.glsl", "floor(diffuse * BANDS)", "ceil(diffuse * BANDS)"),
+    "toon: viewPos misspelled": (
+        "examples/toon/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
+        "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
+    "gouraud: the eye at viewPos, not its opposite": (
+        "examples/gouraud/Shaders/OG_V.glsl", "normalize(-viewPos - position)", "normalize(viewPos - position)"),
+    "gouraud: facing the eye, not the light": (
+        "examples/gouraud/Shaders/OG_V.glsl", "float facing = dot(n, toLight);", "float facing = dot(n, toEye);"),
+    "gouraud: normals not turned with the cube": (
+        "examples/gouraud/Shaders/OG_V.glsl", "normalize(mat3(model) * aNormal)", "normalize(aNormal)"),
+    "gouraud: objectColor misspelled": (
+        "examples/gouraud/Shaders/OG_V.glsl", "uniform vec3 objectColor;",
+        "uniform vec3 objectColour;\n#define objectColor objectColour"),
+    "normals: mapped onto -0.5..0.5": (
+        "examples/normals/Shaders/OG_F.glsl", "normalize(Normal) * 0.5 + 0.5", "normalize(Normal) * 0.5 - 0.5"),
+    "normals: turned by the inverse rotation": (
+        "examples/normals/Shaders/OG_V.glsl", "Normal = mat3(model) * aNormal;", "Normal = aNormal * mat3(model);"),
+    "normals: lightColor misspelled": (
+        "examples/normals/Shaders/OG_F.glsl", "uniform vec3 lightColor;",
+        "uniform vec3 lightColour;\n#define lightColor lightColour"),
+    "unlit: red and blue swapped": (
+        "examples/unlit/Shaders/OG_F.glsl", "texture(texture0, TexCoord).rgb", "texture(texture0, TexCoord).bgr"),
+    "unlit: the texture coordinate's axes swapped": (
+        "examples/unlit/Shaders/OG_V.glsl", "TexCoord = aTexCoord;", "TexCoord = aTexCoord.yx;"),
 }
 HEADERS = "#include <cstring>\n#include <vector>\n"
 
