@@ -22,11 +22,11 @@ CLOCKS = (0.8, 4.7)
 
 
 def dot(a, b):
-    return sum(x * y for x, y in zip(a, b))
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]
 
 
 def minus(a, b):
-    return [x - y for x, y in zip(a, b)]
+    return [a[0] - b[0], a[1] - b[1], a[2] - b[2]]
 
 
 def unit(a):
@@ -164,7 +164,8 @@ def gouraud(t, normal, face, own, m):
 
 
 def world(m, own):
-    return [m[3][k] + sum(own[j] * m[j][k] for j in range(3)) for k in range(3)]
+    """A point in an object's own space carried into the world by its model matrix."""
+    return [m[3][k] + own[0] * m[0][k] + own[1] * m[1][k] + own[2] * m[2][k] for k in range(3)]
 
 
 def shade(name, t, hit, shine=True):

@@ -14,8 +14,8 @@ import time
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
-TESTS = ["shader_class", "image_regressions", "images", "examples", "viewer_lifecycle", "scene", "faults", "soak",
-         "gl_call_order", "same_picture", "memcheck"]
+TESTS = ["shader_class", "image_regressions", "images", "examples", "python_choice", "viewer_lifecycle", "scene",
+         "faults", "soak", "gl_call_order", "same_picture", "memcheck"]
 TARGETS = ["viewer", "preload", "wm_close", "shader_probe", "image_probe", "fuzz_replay"]
 
 SEPARATOR_LINE = ('<< infoLog << "\\n -- --------------------------------------------------- -- "\n'
@@ -66,6 +66,14 @@ MUTANTS = {
     "a file shorter than its pixels taken as whole": (
         "src/image.h", "    if (least <= in.size)\n        return \"\";",
         "    if (least || true)\n        return \"\";"),
+    "no turn to Debian's Python when the first lacks Pillow": (
+        "CMakeLists.txt", "if(VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND EXISTS /usr/bin/python3)",
+        "if(FALSE)"),
+    "a named Python without Pillow replaced": (
+        "CMakeLists.txt", "VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND", "VIEWER_NO_PILLOW AND"),
+    "the tests still run with the Python without Pillow": (
+        "CMakeLists.txt", "    set_property(TARGET Python3::Interpreter PROPERTY IMPORTED_LOCATION /usr/bin/python3)\n",
+        ""),
     # The examples' shaders: a sign flipped, two vectors swapped, a uniform
     # misspelled (the #define keeps its uses compiling), so it reads 0.
     "phong: the light's direction reversed": (
@@ -93,6 +101,11 @@ MUTANTS = {
         "examples/toon/Shaders/OG_F.glsl", "specular > 0.5", "specular < 0.5"),
     "toon: bands rounded up": (
         "examples/toon/Shaders/OG_F.glsl", "floor(diffuse * BANDS)", "ceil(diffuse * BANDS)"),
+    "toon: the light's direction reversed": (
+        "examples/toon/Shaders/OG_F.glsl", "normalize(lightPos - FragPos)", "normalize(FragPos - lightPos)"),
+    "toon: the bands and the spot swapped": (
+        "examples/toon/Shaders/OG_F.glsl", "(objectColor + band) * surface + 0.5 * spot",
+        "(objectColor + spot) * surface + 0.5 * band"),
     "toon: viewPos misspelled": (
         "examples/toon/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
         "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
@@ -116,6 +129,9 @@ MUTANTS = {
         "examples/unlit/Shaders/OG_F.glsl", "texture(texture0, TexCoord).rgb", "texture(texture0, TexCoord).bgr"),
     "unlit: the texture coordinate's axes swapped": (
         "examples/unlit/Shaders/OG_V.glsl", "TexCoord = aTexCoord;", "TexCoord = aTexCoord.yx;"),
+    "unlit: lightColor misspelled": (
+        "examples/unlit/Shaders/OG_F.glsl", "uniform vec3 lightColor;",
+        "uniform vec3 lightColour;\n#define lightColor lightColour"),
 }
 HEADERS = "#include <cstring>\n#include <vector>\n"
 
