@@ -16,8 +16,8 @@ FOCAL = 1 / math.tan(math.radians(45) / 2)
 EYE = (0.0, 0.0, 3.0)
 MARKER = 10  # the light's cube, after the ten cubes
 # The light in front of cube 0, its cube in sight, throwing highlights on
-# cube 0's front and cube 8; nearly behind cube 0, throwing one on cube 8's
-# face towards the camera, between its corners.
+# cubes 1 and 7; nearly behind cube 0, throwing them on cubes 1, 4 and 8,
+# the largest on cube 8's face towards the camera, between its corners.
 CLOCKS = (0.8, 4.7)
 
 
