@@ -16,8 +16,8 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
 # MUTANTS_TESTS=a,b runs only those: the launcher's and the check's mistakes
 # pass every test of the viewer itself.
-TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "shots", "scene", "faults", "soak",
-         "gl_call_order", "same_picture", "memcheck", "authoring"]
+TESTS = ["shader_class", "image_regressions", "images", "examples", "python_choice", "viewer_lifecycle", "shots",
+         "scene", "faults", "soak", "gl_call_order", "same_picture", "memcheck", "authoring"]
 TESTS = os.environ.get("MUTANTS_TESTS", ",".join(TESTS)).split(",")
 TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
            "image_probe", "fuzz_replay"]
@@ -145,6 +145,72 @@ MUTANTS = {
     "check: the image's reason without the viewer's words": (
         "src/check.cpp", "lines.push_back(failureLine(image));", "lines.push_back(image.failure);"),
     "check: problems found and status 0": ("src/check.cpp", "return lines.empty() ? 0 : 1;", "return 0;"),
+    "no turn to Debian's Python when the first lacks Pillow": (
+        "CMakeLists.txt", "if(VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND EXISTS /usr/bin/python3)",
+        "if(FALSE)"),
+    "a named Python without Pillow replaced": (
+        "CMakeLists.txt", "VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND", "VIEWER_NO_PILLOW AND"),
+    "the tests still run with the Python without Pillow": (
+        "CMakeLists.txt", "    set_property(TARGET Python3::Interpreter PROPERTY IMPORTED_LOCATION /usr/bin/python3)\n",
+        ""),
+    # The examples' shaders: a sign flipped, two vectors swapped, a uniform
+    # misspelled (the #define keeps its uses compiling), so it reads 0.
+    "phong: the light's direction reversed": (
+        "examples/phong/Shaders/OG_F.glsl", "normalize(lightPos - FragPos)", "normalize(FragPos - lightPos)"),
+    "phong: the eye at viewPos, not its opposite": (
+        "examples/phong/Shaders/OG_F.glsl", "vec3 eye = -viewPos;", "vec3 eye = viewPos;"),
+    "phong: the light reflected the wrong way": (
+        "examples/phong/Shaders/OG_F.glsl", "reflect(-toLight, n)", "reflect(toLight, n)"),
+    "phong: diffuse from the eye, not the light": (
+        "examples/phong/Shaders/OG_F.glsl", "max(dot(n, toLight), 0.0)", "max(dot(n, toEye), 0.0)"),
+    "phong: objectColor misspelled": (
+        "examples/phong/Shaders/OG_F.glsl", "uniform vec3 objectColor;",
+        "uniform vec3 objectColour;\n#define objectColor objectColour"),
+    "phong: viewPos misspelled": (
+        "examples/phong/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
+        "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
+    "blinn-phong: the halfway vector's eye reversed": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "normalize(toLight + toEye)", "normalize(toLight - toEye)"),
+    "blinn-phong: the halfway vector held to the eye, not the normal": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "max(dot(n, halfway), 0.0)", "max(dot(toEye, halfway), 0.0)"),
+    "blinn-phong: lightPos misspelled": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "uniform vec3 lightPos;",
+        "uniform vec3 lightPosition;\n#define lightPos lightPosition"),
+    "toon: the spot where the highlight is weak": (
+        "examples/toon/Shaders/OG_F.glsl", "specular > 0.5", "specular < 0.5"),
+    "toon: bands rounded up": (
+        "examples/toon/Shaders/OG_F.glsl", "floor(diffuse * BANDS)", "ceil(diffuse * BANDS)"),
+    "toon: the light's direction reversed": (
+        "examples/toon/Shaders/OG_F.glsl", "normalize(lightPos - FragPos)", "normalize(FragPos - lightPos)"),
+    "toon: the bands and the spot swapped": (
+        "examples/toon/Shaders/OG_F.glsl", "(objectColor + band) * surface + 0.5 * spot",
+        "(objectColor + spot) * surface + 0.5 * band"),
+    "toon: viewPos misspelled": (
+        "examples/toon/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
+        "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
+    "gouraud: the eye at viewPos, not its opposite": (
+        "examples/gouraud/Shaders/OG_V.glsl", "normalize(-viewPos - position)", "normalize(viewPos - position)"),
+    "gouraud: facing the eye, not the light": (
+        "examples/gouraud/Shaders/OG_V.glsl", "float facing = dot(n, toLight);", "float facing = dot(n, toEye);"),
+    "gouraud: normals not turned with the cube": (
+        "examples/gouraud/Shaders/OG_V.glsl", "normalize(mat3(model) * aNormal)", "normalize(aNormal)"),
+    "gouraud: objectColor misspelled": (
+        "examples/gouraud/Shaders/OG_V.glsl", "uniform vec3 objectColor;",
+        "uniform vec3 objectColour;\n#define objectColor objectColour"),
+    "normals: mapped onto -0.5..0.5": (
+        "examples/normals/Shaders/OG_F.glsl", "normalize(Normal) * 0.5 + 0.5", "normalize(Normal) * 0.5 - 0.5"),
+    "normals: turned by the inverse rotation": (
+        "examples/normals/Shaders/OG_V.glsl", "Normal = mat3(model) * aNormal;", "Normal = aNormal * mat3(model);"),
+    "normals: lightColor misspelled": (
+        "examples/normals/Shaders/OG_F.glsl", "uniform vec3 lightColor;",
+        "uniform vec3 lightColour;\n#define lightColor lightColour"),
+    "unlit: red and blue swapped": (
+        "examples/unlit/Shaders/OG_F.glsl", "texture(texture0, TexCoord).rgb", "texture(texture0, TexCoord).bgr"),
+    "unlit: the texture coordinate's axes swapped": (
+        "examples/unlit/Shaders/OG_V.glsl", "TexCoord = aTexCoord;", "TexCoord = aTexCoord.yx;"),
+    "unlit: lightColor misspelled": (
+        "examples/unlit/Shaders/OG_F.glsl", "uniform vec3 lightColor;",
+        "uniform vec3 lightColour;\n#define lightColor lightColour"),
 }
 HEADERS = "#include <cstring>\n#include <vector>\n"
 
