@@ -43,7 +43,8 @@ MUTANTS = {
         "src/main.cpp", 'return fail("cannot initialise GLFW");',
         'return fail("cannot create a 1280x720 window with an OpenGL 4.6 core context");'),
     "the image line left unflushed": (
-        "src/main.cpp", "<< image.failure << std::endl;", '<< image.failure << "\\n";'),
+        "src/main.cpp", "std::cout << failureLine(image) << std::endl;",
+        'std::cout << failureLine(image) << "\\n";'),
     "shader messages left unflushed": (
         "src/shader.h", SEPARATOR_LINE, SEPARATOR_LINE.replace("std::endl", '"\\n"')),
     "grey read from the green channel": (
