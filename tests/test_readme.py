@@ -54,10 +54,12 @@ class Readme(harness.TestCase):
         self.env = {"HOME": self.home, "PATH": os.path.join(self.home, ".local", "bin") + ":" + os.environ["PATH"]}
 
     def run_block(self, heading, body):
-        """Runs a block without a display, as far as its first failure."""
+        """Runs a block without a display, as far as its first failure, with
+        the "y" a user types when apt asks to install what the package
+        recommends."""
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "LD_PRELOAD", "WAYLAND_DISPLAY")}
         env.update(self.env, FAKE_GLFW_TIME=repr(CLOCK))
-        done = subprocess.run(["bash", "-e", "-c", body], cwd=self.clone, env=env, stdin=subprocess.DEVNULL,
+        done = subprocess.run(["bash", "-e", "-c", body], cwd=self.clone, env=env, input="y\n",
                               capture_output=True, text=True, timeout=1800)
         self.assertEqual(done.returncode, 0, "%s: the block failed:\n%s\n%s%s"
                          % (heading, body, done.stdout[-3000:], done.stderr[-3000:]))
