@@ -403,7 +403,7 @@ def outcomes(binary, files):
     command = [binary]
     for path, largest in files:
         command += ["--largest=%d" % largest, path]
-    lines = subprocess.run(command, capture_output=True, check=True, timeout=60).stdout.decode().splitlines()
+    lines = subprocess.run(command, capture_output=True, check=True, timeout=20).stdout.decode().splitlines()
     assert len(lines) == len(files), "%d lines for %d files" % (len(lines), len(files))
     return lines
 
