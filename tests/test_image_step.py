@@ -111,12 +111,18 @@ def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=Fa
                 out.append((v - (0, a, b, (a + b) // 2, paeth(a, b, c), 0)[kind]) % 256)
             raw += bytes((kind,)) + out
             prior = row
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
     palette = bytes((i * 53 % 256, i * 29 % 256, 200 - i % 200) [c] for i in range(colours) for c in range(3))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bits, 3, 0, 0, interlaced))
             + chunk(b"PLTE", palette) + extra + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+
+def text_chunk(size):
+    """A PNG text chunk of size bytes."""
+    return chunk(b"tEXt", b"k\0" + b"x" * (size - 2))
 
 
 def png_header(width, height, depth, colour_type):
@@ -139,10 +145,11 @@ def bmp_indexed(width, height, bits, colours, index, header=40, pad_last=True, c
 
 
 def bmp_fields(data, **fields):
-    """A BMP with header fields edited: header (size), bits, compression."""
+    """A BMP with header fields edited: at (its pixels' offset), header
+    (size), bits, compression."""
     data = bytearray(data)
     for name, value in fields.items():
-        offset, size = {"header": (14, "<I"), "bits": (28, "<H"), "compression": (30, "<I")}[name]
+        offset, size = {"at": (10, "<I"), "header": (14, "<I"), "bits": (28, "<H"), "compression": (30, "<I")}[name]
         struct.pack_into(size, data, offset, value)
     return bytes(data)
 
@@ -167,6 +174,13 @@ def gif_screen(width, height, frame=8):
 
 def regression(name):
     return harness.read("fuzz/regressions/" + name)
+
+
+def refused_regressions():
+    """The fuzz regressions refused, each with the reason its manifest gives."""
+    lines = harness.read("fuzz/regressions.txt").decode().splitlines()
+    return [("fuzz-" + name, regression(name), reason) for name, reason in (line.split("\t") for line in lines)
+            if reason != "loads"]
 
 
 ONE_SHORT = {1: 1, 4: 15, 8: 255}
@@ -366,6 +380,15 @@ def rows():
             + (255,) for i in range(15)])),
         ("fuzz-gif-8x8-frame-on-1200x1000-screen", regression("gif-8x8-frame-on-1200x1000-screen"), picture(
             1200, 1000, [(255, 0, 0, 255) if x < 8 and y < 8 else (0, 0, 0, 0) for y in range(1000) for x in range(1200)])),
+        # Signatures past their fourth byte, and fields past 16 bits.
+        ("psd-version-1-by-hand", b"8BPS\x01" + bytes(40), "Photoshop images are not read, save it as PNG"),
+        ("pic-by-hand", harness.pic(2, 1, [(0, 0xE0, lambda y: bytes(6))]),
+         "Softimage PIC images are not read, save it as PNG"),
+        ("bmp-pixels-at-65590", bmp_fields(pil(pil_image("RGB", 1, 1), "bmp"), at=65590),
+         SHORT + "1x1 pixels take 65593 bytes, and it holds 58"),
+        ("png-64-kib-text-chunk-then-index-past", png_palette(5, 1, 8, 3, lambda x, y: x, extra=text_chunk(1 << 16)),
+         PAST + "3"),
+        *refused_regressions(),
         ("missing", None, "missing"),
         ("empty", b"", "the file is empty"),
         ("grey-png-by-pillow", pil(Image.new("L", (3, 2), 77), "png"), PILLOW),
@@ -380,6 +403,8 @@ def rgba(line):
     width, height, data = int(width), int(height), bytes.fromhex(data)
     count = {"RED": 1, "RG": 2, "RGB": 3, "RGBA": 4}[fmt]
     row = width * count
+    if fmt == "RGBA" and swizzle == "-,-,-,-":
+        return width, height, b"".join(data[y * row:(y + 1) * row] for y in reversed(range(height)))
     out = bytearray()
     for y in reversed(range(height)):
         for x in range(width):
