@@ -51,8 +51,12 @@ int main(int argc, char** argv)
             continue;
         }
         Image image = loadImage(argv[i], largestTexture);
+        if (!image.pixels && image.failure.empty()) {
+            std::printf("missing\n");
+            continue;
+        }
         if (!image.pixels) {
-            std::printf(image.failure.empty() ? "missing\n" : "refused %s\n", image.failure.c_str());
+            std::printf("refused %s\n", image.failure.c_str());
             continue;
         }
         std::printf("loaded %d %d %s ", image.width, image.height, name(GLint(image.format)));

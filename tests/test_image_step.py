@@ -20,6 +20,9 @@ PILLOW = "Pillow's picture"
 SHORT = "the file ends before its pixels do: "
 PAST = "its pixels name colours past the end of its palette of "
 NOT_A_KIND = "the decoder says: Image not of any known type, or corrupt"
+# Files of a special kind, for the rows that open no image: a directory, and
+# a file its reader may not read (the driver runs as nobody under root).
+DIRECTORY, UNREADABLE = "directory", "unreadable"
 
 
 def picture(width, height, texels):
@@ -43,7 +46,7 @@ def pil_image(mode, width, height, colours=None):
     from PIL import Image
     if mode == "P":
         image = Image.new("P", (width, height))
-        image.putpalette(bytes((i * 37 % 256, i * 91 % 256, 255 - i) [c] for i in range(colours) for c in range(3)))
+        image.putpalette(bytes((i * 37 % 256, i * 91 % 256, 255 - i)[c] for i in range(colours) for c in range(3)))
         image.putdata([(x + y * width) % colours for y in range(height) for x in range(width)])
         return image
     rgba = Image.frombytes("RGBA", (width, height), bytes(
@@ -111,7 +114,7 @@ def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=Fa
                 out.append((v - (0, a, b, (a + b) // 2, paeth(a, b, c), 0)[kind]) % 256)
             raw += bytes((kind,)) + out
             prior = row
-    palette = bytes((i * 53 % 256, i * 29 % 256, 200 - i % 200) [c] for i in range(colours) for c in range(3))
+    palette = bytes((i * 53 % 256, i * 29 % 256, 200 - i % 200)[c] for i in range(colours) for c in range(3))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bits, 3, 0, 0, interlaced))
             + chunk(b"PLTE", palette) + extra + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
@@ -203,8 +206,8 @@ def palette_rows():
                                                           lambda x, y: short - 1 if x == 4 else 0, header), PILLOW),
                 (kind + "-index-past-one-short", bmp_indexed(5, 3, bits, short + more, lambda x, y: short * (x == 4),
                                                              header), PAST + str(short))]
-        rows += [("png-%d-bit-palette-full" % bits, png_palette(5, 3, bits, short + 1, lambda x, y: (x + y) % (short + 1)),
-                  PILLOW)]
+        rows += [("png-%d-bit-palette-full" % bits,
+                  png_palette(5, 3, bits, short + 1, lambda x, y: (x + y) % (short + 1)), PILLOW)]
         for kind in range(5):
             # Indices that change along the row and down it, so that each
             # filter's prediction differs from the others'.
@@ -266,7 +269,8 @@ def rows():
          "its PNM header holds a number too large to read"),
         ("pgm-one-byte-short", pnm(5, 3, 2, 255, [1, 2, 3, 4, 5]),
          SHORT + "3x2 pixels take 17 bytes, and it holds 16"),
-        ("ppm-16-bit-one-byte-short", pnm(6, 1, 1, 300, [1, 2, 3])[:-1], SHORT + "1x1 pixels take 17 bytes, and it holds 16"),
+        ("ppm-16-bit-one-byte-short", pnm(6, 1, 1, 300, [1, 2, 3])[:-1],
+         SHORT + "1x1 pixels take 17 bytes, and it holds 16"),
         ("pgm-by-netpbm", netpbm("pgmramp -lr 6 2", "pamdepth 1023"),
          (6, 2, bytes(c for v in (0, 51, 102, 153, 204, 255) * 2 for c in (v, v, v, 255)))),
         ("ppm-by-netpbm", netpbm("ppmmake rgb:10/80/ff 2 1", "pamdepth 4095"),
@@ -279,11 +283,17 @@ def rows():
          "16385x1 pixels is larger than the largest texture this GL takes, 16384 pixels a side"),
         ("pgm-16385-high", pnm(5, 1, 16385, 255, [7] * 16385),
          "1x16385 pixels is larger than the largest texture this GL takes, 16384 pixels a side"),
-        ("pgm-16384-wide-gl-takes-16383", pnm(5, 16384, 1, 255, [7] * 16384), picture(16384, 1, grey(7) * 16384), 16383),
-        ("pgm-20000-wide-gl-takes-20000", pnm(5, 20000, 1, 255, [7] * 20000), picture(20000, 1, grey(7) * 20000), 20000),
+        ("pgm-16384-wide-gl-takes-16383", pnm(5, 16384, 1, 255, [7] * 16384), picture(16384, 1, grey(7) * 16384),
+         16383),
+        ("pgm-20000-wide-gl-takes-20000", pnm(5, 20000, 1, 255, [7] * 20000), picture(20000, 1, grey(7) * 20000),
+         20000),
         ("pgm-20000-high-gl-takes-19999", pnm(5, 1, 20000, 255, [7] * 20000),
          "1x20000 pixels is larger than the largest texture this GL takes, 19999 pixels a side", 19999),
         # BMP kinds by header size and compression.
+        # OS/2 1.x whose first pixels, where a longer header keeps its
+        # compression, read 1 (run-length): uncompressed all the same.
+        ("bmp-12-pixels-like-compression-1", harness.bmp(2, 2, 24, bytes((9, 8, 7, 5, 1, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0)),
+                                                          header=12), PILLOW),
         ("bmp-12-os2-1", magick("-alpha", "off", "-type", "TrueColor", "bmp2"), PILLOW),
         ("bmp-40", magick("-alpha", "off", "-type", "TrueColor", "bmp3"), PILLOW),
         ("bmp-108-or-124", magick("bmp"), PILLOW),
@@ -306,7 +316,8 @@ def rows():
             (14, NOT_A_KIND))],
         ("bmp-2-bits", bmp_fields(bmp_indexed(5, 3, 4, 4, lambda x, y: 0), bits=2),
          "BMP images of 2 bits a pixel are not read, save it as PNG"),
-        ("bmp-64-bits", bmp_fields(magick("bmp3"), bits=64), "BMP images of 64 bits a pixel are not read, save it as PNG"),
+        ("bmp-64-bits", bmp_fields(magick("bmp3"), bits=64),
+         "BMP images of 64 bits a pixel are not read, save it as PNG"),
         ("bmp-2-bits-bitfields", bmp_fields(bmp_indexed(5, 3, 4, 4, lambda x, y: 0), bits=2, compression=3),
          NOT_A_KIND),
         ("bmp-os2-2-bits", harness.bmp(4, 1, 2, bytes(4), header=12, palette=bytes(3 * 8)),
@@ -357,7 +368,8 @@ def rows():
          SHORT + "1x1 pixels take 27 bytes, and it holds 26"),
         ("tga-rle-129-pixels-one-byte-short", tga(129, 1, 24, 10, bytes(8), cut=1),
          SHORT + "129x1 pixels take 26 bytes, and it holds 25"),
-        ("tga-24-one-byte-short", tga(2, 2, 24, 2, bytes(12), cut=1), SHORT + "2x2 pixels take 30 bytes, and it holds 29"),
+        ("tga-24-one-byte-short", tga(2, 2, 24, 2, bytes(12), cut=1),
+         SHORT + "2x2 pixels take 30 bytes, and it holds 29"),
         # 16-bit TGA, its top bit alpha (set: opaque), raw and in runs.
         *[("tga-16-alpha-%s-%s" % (kind, order), tga(3, 2, 16, image_type, pixels, descriptor=1 | flag), PILLOW)
           for order, flag in (("bottom-first", 0), ("top-first", 0x20))
@@ -379,17 +391,26 @@ def rows():
             round(v * 255 / 65535) for v in struct.unpack(">3H", regression("ppm-16-bit")[13 + 6 * i:19 + 6 * i]))
             + (255,) for i in range(15)])),
         ("fuzz-gif-8x8-frame-on-1200x1000-screen", regression("gif-8x8-frame-on-1200x1000-screen"), picture(
-            1200, 1000, [(255, 0, 0, 255) if x < 8 and y < 8 else (0, 0, 0, 0) for y in range(1000) for x in range(1200)])),
+            1200, 1000, [(255, 0, 0, 255) if x < 8 and y < 8 else (0, 0, 0, 0)
+                         for y in range(1000) for x in range(1200)])),
         # Signatures past their fourth byte, and fields past 16 bits.
         ("psd-version-1-by-hand", b"8BPS\x01" + bytes(40), "Photoshop images are not read, save it as PNG"),
         ("pic-by-hand", harness.pic(2, 1, [(0, 0xE0, lambda y: bytes(6))]),
          "Softimage PIC images are not read, save it as PNG"),
         ("bmp-pixels-at-65590", bmp_fields(pil(pil_image("RGB", 1, 1), "bmp"), at=65590),
          SHORT + "1x1 pixels take 65593 bytes, and it holds 58"),
+        ("png-16-mib-text-chunk-then-index-past", png_palette(5, 1, 8, 3, lambda x, y: x, extra=text_chunk(1 << 24)),
+         PAST + "3"),
         ("png-64-kib-text-chunk-then-index-past", png_palette(5, 1, 8, 3, lambda x, y: x, extra=text_chunk(1 << 16)),
          PAST + "3"),
         *refused_regressions(),
         ("missing", None, "missing"),
+        ("directory", DIRECTORY, "Is a directory"),
+        ("unreadable", UNREADABLE, "Permission denied"),
+        # A TGA whose identification field is 66 bytes long starts with
+        # "B", and is still no BMP.
+        ("tga-starting-with-b", tga(2, 1, 24, 2, bytes((1, 2, 3, 4, 5, 6)), ident=b"i" * 66),
+         picture(2, 1, [(3, 2, 1, 255), (6, 5, 4, 255)])),
         ("empty", b"", "the file is empty"),
         ("grey-png-by-pillow", pil(Image.new("L", (3, 2), 77), "png"), PILLOW),
     ]
@@ -426,6 +447,8 @@ def expected_of(name, data, want):
 def outcomes(binary, files):
     """The driver's line for each (path, largest texture)."""
     command = [binary]
+    if os.geteuid() == 0:
+        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", binary]
     for path, largest in files:
         command += ["--largest=%d" % largest, path]
     lines = subprocess.run(command, capture_output=True, check=True, timeout=20).stdout.decode().splitlines()
@@ -436,11 +459,15 @@ def outcomes(binary, files):
 def prepare(directory):
     """Writes every row's file into directory: [(name, path, largest, expected)]."""
     prepared = []
+    os.chmod(directory, 0o755)
     for row in rows():
         name, data, want = row[:3]
         path = os.path.join(directory, name)
-        if data is not None:
-            pathlib.Path(path).write_bytes(data)
+        if data == DIRECTORY:
+            os.mkdir(path)
+        elif data is not None:
+            pathlib.Path(path).write_bytes(b"unreadable" if data == UNREADABLE else data)
+            os.chmod(path, 0 if data == UNREADABLE else 0o644)
         prepared.append((name, path, row[3] if len(row) > 3 else 16384, expected_of(name, data, want)))
     return prepared
 

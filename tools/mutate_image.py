@@ -12,7 +12,7 @@ file:line, and the figures; exits 1 if any survived.
 Not mutated, as said in the output: comments, strings and preprocessor lines
 (stb's configuration), and uploadImage, which needs GL (the `images` test's
 probe checks it).
-Usage: mutate_image.py [--build DIR] [--jobs N] [--only FILE:LINE ...]
+Usage: mutate_image.py [--build DIR] [--jobs N] [--rows PREFIX] [--only FILE:LINE ...]
 """
 import argparse
 import concurrent.futures
@@ -189,6 +189,7 @@ def main():
     parser.add_argument("--build", default=str(SOURCE / "build"), help="a build tree holding the GL loader's headers")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--only", nargs="*", default=[], help="FILE:LINE, e.g. src/image.h:120")
+    parser.add_argument("--rows", default="", help="only the rows whose name starts so, e.g. fuzz-")
     args = parser.parse_args()
     glad = os.path.join(args.build, "glad", "include")
     if not os.path.isfile(os.path.join(glad, "glad", "gl.h")):
@@ -197,7 +198,7 @@ def main():
     print("not mutated: comments, strings, preprocessor lines (stb's configuration); "
           + "; ".join("%s: %s" % item for item in SKIPPED_FUNCTIONS.items()))
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="viewer-mutate-"))
-    prepared = test_image_step.prepare(str(scratch))
+    prepared = [row for row in test_image_step.prepare(str(scratch)) if row[0].startswith(args.rows)]
     plan = []
     for path in FILES:
         text = (SOURCE / path).read_text()
