@@ -292,8 +292,8 @@ def rows():
         # BMP kinds by header size and compression.
         # OS/2 1.x whose first pixels, where a longer header keeps its
         # compression, read 1 (run-length): uncompressed all the same.
-        ("bmp-12-pixels-like-compression-1", harness.bmp(2, 2, 24, bytes((9, 8, 7, 5, 1, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0)),
-                                                          header=12), PILLOW),
+        ("bmp-12-pixels-like-compression-1",
+         harness.bmp(2, 2, 24, bytes((9, 8, 7, 5, 1, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0)), header=12), PILLOW),
         ("bmp-12-os2-1", magick("-alpha", "off", "-type", "TrueColor", "bmp2"), PILLOW),
         ("bmp-40", magick("-alpha", "off", "-type", "TrueColor", "bmp3"), PILLOW),
         ("bmp-108-or-124", magick("bmp"), PILLOW),
