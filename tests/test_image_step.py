@@ -264,7 +264,18 @@ def rows():
          picture(2, 2, [(1, 2, 3, 255), (4, 5, 6, 255), (7, 8, 9, 255), (10, 11, 12, 255)])),
         ("pgm-comments-and-blanks", pnm(5, 2, 1, 255, [9, 200], head=b"P5\t#w\r2 #h\n\x0b1\f# 12345678901\n255\n"),
          picture(2, 1, grey(9, 200))),
-        ("pgm-9-digits", pnm(5, 1, 1, 255, [1], head=b"P5 000000001 1 255\n"), picture(1, 1, grey(1))),
+        ("pgm-comment-right-after-magic", pnm(5, 2, 1, 255, [9, 200], head=b"P5# c\n2 1 255\n"),
+         picture(2, 1, grey(9, 200))),
+        # Bytes 8 and 14, each beside netpbm's blanks (9 to 13), are none.
+        *[("pgm-byte-%d-before-width" % byte, b"P5%c2 1 255\n\x01\x02" % byte,
+           "its header gives an empty picture, 0x0 pixels") for byte in (8, 14)],
+        # "/" and ":", beside the digits, end a number.
+        *[("pgm-%s-after-width" % name, b"P5 2%s 1 255\n\x01\x02" % byte,
+           "its header gives an empty picture, 2x0 pixels")
+          for name, byte in (("slash", b"/"), ("colon", b":"))],
+        ("pgm-leading-zeros", pnm(5, 1, 1, 255, [1], head=b"P5 00000000001 1 255\n"), picture(1, 1, grey(1))),
+        ("pgm-9-digits", b"P5 999999999 1 255\n",
+         "999999999x1 pixels is larger than the largest texture this GL takes, 16384 pixels a side"),
         ("pgm-10-digits", pnm(5, 1, 1, 255, [1], head=b"P5 1000000001 1 255\n"),
          "its PNM header holds a number too large to read"),
         ("pgm-one-byte-short", pnm(5, 3, 2, 255, [1, 2, 3, 4, 5]),
