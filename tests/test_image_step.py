@@ -94,12 +94,20 @@ def paeth(a, b, c):
     return a if pa <= pb and pa <= pc else b if pb <= pc else c
 
 
-def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=False, extra=b""):
+ADAM7 = [(8, 8, 0, 0), (8, 8, 4, 0), (4, 8, 0, 4), (4, 4, 2, 0), (2, 4, 0, 2), (2, 2, 1, 0), (1, 2, 0, 1)]
+
+
+def last_interlaced(width, height):
+    """The pixel an interlaced picture stores last."""
+    return next((range(x0, width, sx)[-1], range(y0, height, sy)[-1]) for sx, sy, x0, y0 in reversed(ADAM7)
+                if x0 < width and y0 < height)
+
+
+def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=False, extra=b"", plte=True):
     """A palette PNG by hand: index(x, y) for each pixel, each row filtered
     by the next of `filters` in turn, Adam7 passes when interlaced."""
-    passes = [(8, 8, 0, 0), (8, 8, 4, 0), (4, 8, 0, 4), (4, 4, 2, 0), (2, 4, 0, 2), (2, 2, 1, 0), (1, 2, 0, 1)]
     raw, prior, n = bytearray(), None, 0
-    for sx, sy, x0, y0 in passes if interlaced else [(1, 1, 0, 0)]:
+    for sx, sy, x0, y0 in ADAM7 if interlaced else [(1, 1, 0, 0)]:
         prior = None
         for y in range(y0, height, sy):
             row = pack([index(x, y) for x in range(x0, width, sx)], bits)
@@ -116,7 +124,8 @@ def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=Fa
             prior = row
     palette = bytes((i * 53 % 256, i * 29 % 256, 200 - i % 200)[c] for i in range(colours) for c in range(3))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bits, 3, 0, 0, interlaced))
-            + chunk(b"PLTE", palette) + extra + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+            + (chunk(b"PLTE", palette) if plte else b"") + extra + chunk(b"IDAT", zlib.compress(raw))
+            + chunk(b"IEND", b""))
 
 
 def chunk(kind, body):
@@ -134,11 +143,11 @@ def png_header(width, height, depth, colour_type):
     return b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + b"IHDR" + body + struct.pack(">I", zlib.crc32(b"IHDR" + body))
 
 
-def bmp_indexed(width, height, bits, colours, index, header=40, pad_last=True, cut=0):
+def bmp_indexed(width, height, bits, colours, index, header=40, pad_last=True, cut=0, pad=0):
     """An uncompressed palette BMP by hand (negative height: top row first),
-    cut short by `cut` bytes."""
+    its rows padded with `pad`, cut short by `cut` bytes."""
     rows = [pack([index(x, y) for x in range(width)], bits) for y in range(abs(height))]
-    rows = [row + bytes(-len(row) % 4) for row in rows]
+    rows = [row + bytes((pad,)) * (-len(row) % 4) for row in rows]
     if not pad_last:
         rows[-1] = rows[-1][:(width * bits + 7) // 8]
     entry = 3 if header == 12 else 4
@@ -346,6 +355,10 @@ def rows():
          SHORT + "5x3 pixels take 1099 bytes, and it holds 1098"),
         ("bmp-os2-last-row-one-byte-short", bmp_indexed(5, 3, 8, 256, lambda x, y: x, header=12, pad_last=False, cut=1),
          SHORT + "5x3 pixels take 815 bytes, and it holds 814"),
+        ("bmp-8-bit-index-past-at-x-0", bmp_indexed(9, 1, 8, 255, lambda x, y: 255 if x == 0 else x), PAST + "255"),
+        ("bmp-8-bit-index-past-at-x-8", bmp_indexed(9, 1, 8, 255, lambda x, y: 255 if x == 8 else x), PAST + "255"),
+        # Padding is no pixel, whatever it holds.
+        ("bmp-8-bit-padding-past-the-palette", bmp_indexed(9, 1, 8, 255, lambda x, y: x, pad=0xFF), PILLOW),
         ("bmp-1-bit-bad-index-in-last-row", bmp_indexed(9, 2, 1, 1, lambda x, y: x == 8 and y == 1), PAST + "1"),
         ("bmp-8-bit-palette-empty", bmp_indexed(2, 1, 8, 0, lambda x, y: 0), PAST + "0"),
         *palette_rows(),
@@ -353,6 +366,17 @@ def rows():
         ("png-1-bit-interlaced-one-short", png_palette(13, 11, 1, 1, lambda x, y: 0, (1, 2, 3, 4, 0), True), PILLOW),
         ("png-4-bit-interlaced-index-past", png_palette(13, 11, 4, 15, lambda x, y: 15 if (x, y) == (12, 9) else x,
                                                         (4, 3), True), PAST + "15"),
+        # Interlaced, the last pixel stored past the palette or not: sizes at
+        # which each of Adam7's numbers changes a pass's size.
+        *[("png-8-bit-interlaced-%dx%d-%s" % (w, h, name), png_palette(
+            w, h, 8, 255, lambda x, y: last if (x, y) == last_interlaced(w, h) else (x * 7 + y * 3) % 250,
+            (0, 1, 2, 3, 4), True), want)
+          for w, h in ((29, 33), (26, 22), (1, 3), (3, 4), (4, 5))
+          for name, last, want in (("last-index-past", 255, PAST + "255"), ("last-index-in", 254, PILLOW))],
+        # Repeats 20000 bytes back, past a window of 16 KiB.
+        ("png-8-bit-distance-20000", png_palette(200, 200, 8, 255, lambda x, y: (x * x * 7 + y % 100 * 31) % 251),
+         PILLOW),
+        ("png-8-bit-palette-missing", png_palette(2, 1, 8, 0, lambda x, y: 255, plte=False), NOT_A_KIND),
         ("png-8-bit-filter-5", png_palette(3, 2, 8, 255, lambda x, y: 250 + x + y, (5,)),
          "the decoder says: Corrupt PNG"),
         ("png-rgb", pil(pil_image("RGB", 5, 3), "png"), PILLOW),
