@@ -103,9 +103,12 @@ def last_interlaced(width, height):
                 if x0 < width and y0 < height)
 
 
-def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=False, extra=b"", plte=True):
+def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=False, extra=b"", plte=True,
+                pieces=lambda stream: chunk(b"IDAT", stream), tail=b""):
     """A palette PNG by hand: index(x, y) for each pixel, each row filtered
-    by the next of `filters` in turn, Adam7 passes when interlaced."""
+    by the next of `filters` in turn, Adam7 passes when interlaced; tail
+    follows the rows in the stream; pieces(stream) are the chunks that hold
+    it."""
     raw, prior, n = bytearray(), None, 0
     for sx, sy, x0, y0 in ADAM7 if interlaced else [(1, 1, 0, 0)]:
         prior = None
@@ -124,7 +127,7 @@ def png_palette(width, height, bits, colours, index, filters=(0,), interlaced=Fa
             prior = row
     palette = bytes((i * 53 % 256, i * 29 % 256, 200 - i % 200)[c] for i in range(colours) for c in range(3))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bits, 3, 0, 0, interlaced))
-            + (chunk(b"PLTE", palette) if plte else b"") + extra + chunk(b"IDAT", zlib.compress(raw))
+            + (chunk(b"PLTE", palette) if plte else b"") + extra + pieces(zlib.compress(raw + tail))
             + chunk(b"IEND", b""))
 
 
@@ -377,7 +380,28 @@ def rows():
         ("png-8-bit-distance-20000", png_palette(200, 200, 8, 255, lambda x, y: (x * x * 7 + y % 100 * 31) % 251),
          PILLOW),
         ("png-8-bit-palette-missing", png_palette(2, 1, 8, 0, lambda x, y: 255, plte=False), NOT_A_KIND),
-        ("png-8-bit-filter-5", png_palette(3, 2, 8, 255, lambda x, y: 250 + x + y, (5,)),
+        ("png-1-bit-9-wide-index-past-at-x-8", png_palette(9, 1, 1, 1, lambda x, y: x == 8), PAST + "1"),
+        # Unknown critical chunks named one letter off CgBI, PLTE and IDAT,
+        # between an empty data chunk, where the decoder's header read stops,
+        # and the pixels; the data split in two within the stream.
+        *[("png-chunk-%s-between-data" % name.decode(), png_palette(2, 1, 8, 3, lambda x, y: 7 * x, pieces=lambda d: (
+            chunk(b"IDAT", b"") + chunk(name, bytes(765)) + chunk(b"IDAT", d))), PAST + "3")
+          for name in (b"CgBJ", b"PLTf", b"IDAx")],
+        ("png-data-split-in-two", png_palette(9, 2, 8, 3, lambda x, y: 7 * (x == 8 and y == 1), pieces=lambda d: (
+            chunk(b"IDAT", d[:9]) + chunk(b"IDAT", d[9:]))), PAST + "3"),
+        # The stream goes on past the rows, with bytes that are no index.
+        ("png-stream-past-the-rows", png_palette(2, 1, 8, 3, lambda x, y: x, tail=b"\xff" * 20),
+         picture(2, 1, [(0, 0, 200, 255), (53, 29, 199, 255)])),
+        # RGB with a suggested palette of 3 colours: no indices at all.
+        ("png-rgb-with-a-suggested-palette", harness.png(2, 1, [[10, 20, 30, 200, 100, 50]], 8, 2, palette=bytes(9)),
+         PILLOW),
+        # Paeth's choice where the left, upper and upper left bytes tie two
+        # ways; one wrong choice makes index 1 read as 255.
+        *[("png-paeth-left-%d-up-%d-upper-left-%d" % (a, b, c), png_palette(
+            2, 2, 8, 255, lambda x, y: ((c, b), (a, 1))[y][x], (0, 4)), PILLOW) for a, b, c in ((5, 2, 3), (0, 3, 1))],
+        ("png-paeth-first-column-0-to-4", png_palette(4, 5, 8, 255, lambda x, y: 255 if (x, y) == (3, 4) else y, (4,)),
+         PAST + "255"),
+        ("png-8-bit-filter-5", png_palette(3, 2, 8, 255, lambda x, y: 254, (5,)),
          "the decoder says: Corrupt PNG"),
         ("png-rgb", pil(pil_image("RGB", 5, 3), "png"), PILLOW),
         ("png-grey-alpha", pil(pil_image("LA", 5, 3), "png"), PILLOW),
