@@ -401,6 +401,10 @@ def rows():
             2, 2, 8, 255, lambda x, y: ((c, b), (a, 1))[y][x], (0, 4)), PILLOW) for a, b, c in ((5, 2, 3), (0, 3, 1))],
         ("png-paeth-first-column-0-to-4", png_palette(4, 5, 8, 255, lambda x, y: 255 if (x, y) == (3, 4) else y, (4,)),
          PAST + "255"),
+        # Rows that inflate to far more than one buffer of output, the one
+        # index past the palette last.
+        ("png-8-bit-300x300-last-index-past", png_palette(300, 300, 8, 255, lambda x, y: 255 * (x == y == 299)),
+         PAST + "255"),
         ("png-8-bit-filter-5", png_palette(3, 2, 8, 255, lambda x, y: 254, (5,)),
          "the decoder says: Corrupt PNG"),
         ("png-rgb", pil(pil_image("RGB", 5, 3), "png"), PILLOW),
