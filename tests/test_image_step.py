@@ -146,15 +146,17 @@ def png_header(width, height, depth, colour_type):
     return b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + b"IHDR" + body + struct.pack(">I", zlib.crc32(b"IHDR" + body))
 
 
-def bmp_indexed(width, height, bits, colours, index, header=40, pad_last=True, cut=0, pad=0):
+def bmp_indexed(width, height, bits, colours, index, header=40, pad_last=True, cut=0, pad=0, gap=0):
     """An uncompressed palette BMP by hand (negative height: top row first),
-    its rows padded with `pad`, cut short by `cut` bytes."""
+    its rows padded with `pad`, `gap` bytes between palette and pixels, cut
+    short by `cut` bytes."""
     rows = [pack([index(x, y) for x in range(width)], bits) for y in range(abs(height))]
     rows = [row + bytes((pad,)) * (-len(row) % 4) for row in rows]
     if not pad_last:
         rows[-1] = rows[-1][:(width * bits + 7) // 8]
     entry = 3 if header == 12 else 4
     palette = bytes((i * 40 % 256, 255 - i % 256, i * 7 % 256, 0)[c] for i in range(colours) for c in range(entry))
+    palette += bytes(gap)
     data = harness.bmp(width, height, bits, b"".join(rows), header=header, palette=palette)
     return data[:len(data) - cut]
 
@@ -199,6 +201,23 @@ def refused_regressions():
 
 
 ONE_SHORT = {1: 1, 4: 15, 8: 255}
+
+
+def inflate_limit_rows():
+    """16-bit PNG headers at the decoder's limit of 2 GiB - 1 inflated (two
+    bytes a sample, a filter byte a row), largest each way, within its own
+    check of 2^30 bytes a picture: only 16 bits a sample get there."""
+    rows = []
+    for colour_type, channels, width in ((0, 1, 32768), (2, 3, 1024), (4, 2, 32768), (6, 4, 16384)):
+        tallest = (1 << 30) // width // channels
+        fits = min(tallest, ((1 << 31) - 1) // (2 * width * channels + 1))
+        for height in {tallest, fits}:
+            name = "png-16-bit-type-%d-%dx%d-header" % (colour_type, width, height)
+            over = 2 * width * height * channels + height > (1 << 31) - 1
+            rows.append((name, png_header(width, height, 16, colour_type), (
+                "%dx%d pixels at 16 bits a channel inflate to more than the decoder takes, 2 GiB; save it at 8 bits"
+                % (width, height)) if over else "the file ends before its pixels do", 1 << 24))
+    return rows
 
 
 def palette_rows():
@@ -290,6 +309,7 @@ def rows():
          "999999999x1 pixels is larger than the largest texture this GL takes, 16384 pixels a side"),
         ("pgm-10-digits", pnm(5, 1, 1, 255, [1], head=b"P5 1000000001 1 255\n"),
          "its PNM header holds a number too large to read"),
+        ("pgm-256-one-byte-short", pnm(5, 2, 1, 256, [1, 2])[:-1], SHORT + "2x1 pixels take 15 bytes, and it holds 14"),
         ("pgm-one-byte-short", pnm(5, 3, 2, 255, [1, 2, 3, 4, 5]),
          SHORT + "3x2 pixels take 17 bytes, and it holds 16"),
         ("ppm-16-bit-one-byte-short", pnm(6, 1, 1, 300, [1, 2, 3])[:-1],
@@ -309,6 +329,10 @@ def rows():
         ("pgm-16384-wide-gl-takes-16383", pnm(5, 16384, 1, 255, [7] * 16384), picture(16384, 1, grey(7) * 16384),
          16383),
         ("pgm-20000-wide-gl-takes-20000", pnm(5, 20000, 1, 255, [7] * 20000), picture(20000, 1, grey(7) * 20000),
+         20000),
+        ("pgm-16384-high-gl-takes-16383", pnm(5, 1, 16384, 255, [7] * 16384), picture(1, 16384, grey(7) * 16384),
+         16383),
+        ("pgm-20000-high-gl-takes-20000", pnm(5, 1, 20000, 255, [7] * 20000), picture(1, 20000, grey(7) * 20000),
          20000),
         ("pgm-20000-high-gl-takes-19999", pnm(5, 1, 20000, 255, [7] * 20000),
          "1x20000 pixels is larger than the largest texture this GL takes, 19999 pixels a side", 19999),
@@ -362,9 +386,26 @@ def rows():
         ("bmp-8-bit-index-past-at-x-8", bmp_indexed(9, 1, 8, 255, lambda x, y: 255 if x == 8 else x), PAST + "255"),
         # Padding is no pixel, whatever it holds.
         ("bmp-8-bit-padding-past-the-palette", bmp_indexed(9, 1, 8, 255, lambda x, y: x, pad=0xFF), PILLOW),
+        # 33 one-bit pixels: a row of 5 bytes, padded to 8.
+        ("bmp-1-bit-33-wide-index-past-in-second-row", bmp_indexed(33, 2, 1, 1, lambda x, y: x == 32 and y == 0),
+         PAST + "1"),
+        ("bmp-1-bit-33-wide-last-row-one-byte-short", bmp_indexed(33, 2, 1, 2, lambda x, y: 0, pad_last=False, cut=1),
+         SHORT + "33x2 pixels take 75 bytes, and it holds 74"),
+        # An OS/2 palette of 259 entries, 255 as the decoder counts them, and
+        # 2 bytes before the pixels.
+        ("bmp-12-8-bit-gap-after-the-palette", bmp_indexed(2, 1, 8, 259, lambda x, y: 255 * x, header=12, gap=2),
+         PAST + "255"),
+        # A palette of 255 entries, then 3 bytes before the pixels.
+        ("bmp-8-bit-gap-of-3-after-the-palette", bmp_indexed(2, 1, 8, 255, lambda x, y: 255 * x, gap=3),
+         PAST + "255"),
+        # Bytes after the pixels are none of them.
+        ("bmp-8-bit-bytes-after-the-pixels", bmp_indexed(2, 1, 8, 255, lambda x, y: x) + b"\xff" * 8, PILLOW),
+        ("bmp-8-bit-one-byte-last-row-index-past", bmp_indexed(1, 2, 8, 255, lambda x, y: 255 * y, pad_last=False),
+         PAST + "255"),
         ("bmp-1-bit-bad-index-in-last-row", bmp_indexed(9, 2, 1, 1, lambda x, y: x == 8 and y == 1), PAST + "1"),
         ("bmp-8-bit-palette-empty", bmp_indexed(2, 1, 8, 0, lambda x, y: 0), PAST + "0"),
         *palette_rows(),
+        *inflate_limit_rows(),
         # PNG: interlaced palettes, colour types by size.
         ("png-1-bit-interlaced-one-short", png_palette(13, 11, 1, 1, lambda x, y: 0, (1, 2, 3, 4, 0), True), PILLOW),
         ("png-4-bit-interlaced-index-past", png_palette(13, 11, 4, 15, lambda x, y: 15 if (x, y) == (12, 9) else x,
@@ -427,6 +468,10 @@ def rows():
          SHORT + "2x1 pixels take 31 bytes, and it holds 30"),
         ("tga-8-bit-map-whole", tga(2, 1, 8, 1, bytes((9, 8, 7, 1, 2, 3, 1, 0)), ident=b"id", colour_map=(0, 2, 24)),
          picture(2, 1, [(3, 2, 1, 255), (7, 8, 9, 255)])),
+        ("tga-rle-map-one-byte-short", tga(2, 1, 8, 9, bytes(9) + b"\x81\x01", colour_map=(0, 3, 24), cut=1),
+         SHORT + "2x1 pixels take 29 bytes, and it holds 28"),
+        ("tga-rle-map-40-pixels-in-one-run", tga(40, 1, 8, 9, bytes((1, 2, 3, 4, 5, 6)) + b"\xa7\x01",
+                                                 colour_map=(0, 2, 24)), picture(40, 1, [(6, 5, 4, 255)] * 40)),
         ("tga-15-bit-map-one-byte-short", tga(1, 1, 8, 1, bytes(2 * 4 + 1), colour_map=(0, 4, 15), cut=1),
          SHORT + "1x1 pixels take 27 bytes, and it holds 26"),
         ("tga-rle-129-pixels-one-byte-short", tga(129, 1, 24, 10, bytes(8), cut=1),

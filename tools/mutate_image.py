@@ -204,8 +204,10 @@ def main():
         text = (SOURCE / path).read_text()
         for start, end, new, what in mutants(path, text):
             line = text.count("\n", 0, start) + 1
+            column = start - text.rfind("\n", 0, start)
             if not args.only or "%s:%d" % (path, line) in args.only:
-                plan.append((path, line, text[:start] + new + text[end:], what, text.splitlines()[line - 1].strip()))
+                plan.append(("%s:%d:%d" % (path, line, column), path, text[:start] + new + text[end:], what,
+                             text.splitlines()[line - 1].strip()))
     print("%d mutants, %d rows" % (len(plan), len(prepared)), flush=True)
     started = time.time()
     works = [scratch / ("job%d" % j) for j in range(args.jobs)]
@@ -217,7 +219,7 @@ def main():
     def run(mutant):
         work = free.pop()
         try:
-            return verdict(work, mutant[0], mutant[2], glad, prepared)
+            return verdict(work, mutant[1], mutant[2], glad, prepared)
         finally:
             free.append(work)
     counts = {}
@@ -225,7 +227,7 @@ def main():
         for mutant, result in zip(plan, pool.map(run, plan)):
             counts[result] = counts.get(result, 0) + 1
             if result != "killed":
-                print("%s %s:%d: %s: %s" % (result, mutant[0], mutant[1], mutant[3], mutant[4]), flush=True)
+                print("%s %s: %s: %s" % (result, mutant[0], mutant[3], mutant[4]), flush=True)
     shutil.rmtree(scratch, True)
     print("%d mutants: %d killed, %d survived, %d did not compile (%.0f s)" % (
         len(plan), counts.get("killed", 0), counts.get("SURVIVED", 0), counts.get("did not compile", 0),
