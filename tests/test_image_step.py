@@ -140,6 +140,26 @@ def text_chunk(size):
     return chunk(b"tEXt", b"k\0" + b"x" * (size - 2))
 
 
+def apple(png, size=4):
+    """A PNG as Apple's tools write it: a CgBI chunk first, of `size` bytes,
+    and the stream as bare deflate."""
+    out, at = bytearray(png[:8] + chunk(b"CgBI", b"\x50\x00\x20\x02"[:size].ljust(size, b"\0"))), 8
+    while at < len(png):
+        length, kind = struct.unpack_from(">I4s", png, at)
+        body = png[at + 8:at + 8 + length]
+        if kind == b"IDAT":
+            deflate = zlib.compressobj(9, zlib.DEFLATED, -15)
+            body = deflate.compress(zlib.decompress(body)) + deflate.flush()
+        out += chunk(kind, body)
+        at += 12 + length
+    return bytes(out)
+
+
+def grey_png_claiming(width, height):
+    """A grey 8-bit PNG whose stream holds a few zero bytes only."""
+    return (png_header(width, height, 8, 0) + chunk(b"IDAT", zlib.compress(bytes(100))) + chunk(b"IEND", b""))
+
+
 def png_header(width, height, depth, colour_type):
     """A PNG's signature and header alone."""
     body = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
@@ -446,6 +466,12 @@ def rows():
         # index past the palette last.
         ("png-8-bit-300x300-last-index-past", png_palette(300, 300, 8, 255, lambda x, y: 255 * (x == y == 299)),
          PAST + "255"),
+        # Apple's PNGs, read as the decoder reads them: no colour swapped.
+        ("png-apple", apple(png_palette(4, 1, 8, 3, lambda x, y: x % 3)),
+         picture(4, 1, [(0, 0, 200, 255), (53, 29, 199, 255), (106, 58, 198, 255), (0, 0, 200, 255)])),
+        ("png-apple-index-past", apple(png_palette(4, 1, 8, 3, lambda x, y: 7 * (x == 3))), PAST + "3"),
+        ("png-apple-cgbi-of-8-bytes", apple(png_palette(4, 1, 8, 3, lambda x, y: x % 3), 8),
+         "its CgBI chunk is not Apple's, of 4 bytes, but of 8"),
         ("png-8-bit-filter-5", png_palette(3, 2, 8, 255, lambda x, y: 254, (5,)),
          "the decoder says: Corrupt PNG"),
         ("png-rgb", pil(pil_image("RGB", 5, 3), "png"), PILLOW),
@@ -456,6 +482,20 @@ def rows():
         ("gif", pil(pil_image("P", 5, 3, 7), "gif"), PILLOW),
         ("gif-screen-16384-square", gif_screen(16384, 16384),
          "decoding it would take a block of 1024 MiB, out of proportion to a file of 48 bytes"),
+        # 16384 x 16001 x 4 bytes: 1000 MiB and 64 KiB, rounded up.
+        ("gif-screen-16384x16001", gif_screen(16384, 16001),
+         "decoding it would take a block of 1001 MiB, out of proportion to a file of %d bytes"
+         % len(gif_screen(16384, 16001))),
+        # A grey 8282 x 4051 PNG inflates into 4051 x 8283 bytes, 32 MiB and
+        # one byte, from a few: the first block the decoder asks for.
+        ("png-grey-8282x4051-of-a-few-bytes", grey_png_claiming(8282, 4051),
+         "decoding it would take a block of 33 MiB, out of proportion to a file of %d bytes"
+         % len(grey_png_claiming(8282, 4051))),
+        # 69 bytes may have blocks of 69 x 64 KiB + 16 MiB = 21299200 bytes:
+        # 1300 rows of 16383 + 1 inflate to that, 2387 of 8922 + 1 to one more.
+        ("png-grey-16383x1300-block-at-the-limit", grey_png_claiming(16383, 1300), "the decoder says: Corrupt PNG"),
+        ("png-grey-8922x2387-block-one-past", grey_png_claiming(8922, 2387),
+         "decoding it would take a block of 21 MiB, out of proportion to a file of 69 bytes"),
         # TGA: an identification field and a colour map before the pixels.
         ("tga-id-and-colour-map", pil(pil_image("P", 5, 3, 9), "tga", id_section=b"made by Pillow"), PILLOW),
         ("tga-id-and-colour-map-rle", pil(pil_image("P", 5, 3, 9), "tga", id_section=b"x" * 200,
@@ -485,6 +525,8 @@ def rows():
               ("raw", 2, b"".join(tga16(x, y, (x + y) % 2) for y in range(2) for x in range(3))),
               ("rle", 10, b"\x81" + tga16(0, 0, 1) + b"\x01" + tga16(1, 1, 0) + tga16(2, 2, 1)
                + b"\x02" + tga16(0, 3, 0) + tga16(4, 1, 1) + tga16(5, 2, 0)))],
+        ("tga-16-alpha-after-an-id-field", tga(3, 1, 16, 2, tga16(0, 0, 1) + tga16(1, 0, 0) + tga16(2, 0, 1),
+                                               descriptor=1, ident=b"\x00\x80" * 3), PILLOW),
         ("tga-16-alpha-stated", tga(2, 1, 16, 2, b"\x1f\x80\x00\x7c", descriptor=0x21),
          picture(2, 1, [(0, 0, 255, 255), (255, 0, 0, 0)])),
         ("tga-16-no-alpha-bits", tga(2, 1, 16, 2, b"\x1f\x80\x00\x7c", descriptor=0x20),

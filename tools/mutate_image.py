@@ -9,7 +9,8 @@ precompiled and the decoder's body built once unless decoder.h is mutated) and r
 tests/test_image_step.py; it is killed when a row's outcome differs or the
 driver fails. Prints the survivors and those that did not compile, with
 file:line, and the figures; exits 1 if any survived.
-Not mutated, as said in the output: comments, strings and preprocessor lines
+The driver is built with AddressSanitizer, so that a read or write past a
+block fails the run. Not mutated, as said in the output: comments, strings and preprocessor lines
 (stb's configuration), and uploadImage, which needs GL (the `images` test's
 probe checks it).
 Usage: mutate_image.py [--build DIR] [--jobs N] [--rows PREFIX] [--only FILE:LINE ...]
@@ -131,6 +132,8 @@ def mutants(path, text):
     return out
 
 
+# A mistake that reads or writes past a block shows only to AddressSanitizer.
+SANITIZER = ["-fsanitize=address"]
 PRECOMPILED = ["algorithm", "cerrno", "cstdint", "cstdio", "cstdlib", "cstring", "filesystem", "string",
                "glad/gl.h", "zlib.h"]
 
@@ -150,7 +153,7 @@ def prepare_job(work, glad):
     driver = (SOURCE / "tests" / "image_step.cpp").read_text().replace("#define STB_IMAGE_IMPLEMENTATION\n", "")
     (work / "driver.cpp").write_text(driver)
     (work / "stb.cpp").write_text('#define STB_IMAGE_IMPLEMENTATION\n#include "decoder.h"\n')
-    if not (compile_(work, "-I", glad, "-x", "c++-header", "pch.h", "-o", "pch.h.gch")
+    if not (compile_(work, "-I", glad, *SANITIZER, "-x", "c++-header", "pch.h", "-o", "pch.h.gch")
             and compile_(work, "-O1", "-c", "stb.cpp", "-o", "stb.o")):
         sys.exit("mutate_image.py: cannot build the unmutated driver in %s" % work)
     shutil.copy(work / "stb.o", work / "committed-stb.o")
@@ -165,8 +168,8 @@ def build(work, path, text, glad):
     try:
         if name == "decoder.h" and not compile_(work, "-O1", "-c", "stb.cpp", "-o", "stb.o"):
             return None
-        if not (compile_(work, "-I", glad, "-include", "pch.h", "-c", "driver.cpp", "-o", "driver.o")
-                and compile_(work, "driver.o", "stb.o", "-o", "image_step", "-lz")):
+        if not (compile_(work, "-I", glad, *SANITIZER, "-include", "pch.h", "-c", "driver.cpp", "-o", "driver.o")
+                and compile_(work, *SANITIZER, "driver.o", "stb.o", "-o", "image_step", "-lz")):
             return None
         return work / "image_step"
     finally:
@@ -214,6 +217,8 @@ def main():
     for work in works:
         work.mkdir()
         prepare_job(work, glad)
+    if verdict(works[0], FILES[0], (SOURCE / FILES[0]).read_text(), glad, prepared) != "SURVIVED":
+        sys.exit("mutate_image.py: the committed image step fails its rows; run the image_step test")
     free = list(works)
 
     def run(mutant):
