@@ -221,6 +221,12 @@ def refused_regressions():
 
 
 ONE_SHORT = {1: 1, 4: 15, 8: 255}
+# 20000 palette indices below 255 that repeat nothing, from a linear
+# congruential generator.
+NOISE, _seed = [], 1
+for _ in range(20000):
+    _seed = (_seed * 1103515245 + 12345) % (1 << 31)
+    NOISE.append((_seed >> 16) % 255)
 
 
 def inflate_limit_rows():
@@ -437,9 +443,11 @@ def rows():
             (0, 1, 2, 3, 4), True), want)
           for w, h in ((29, 33), (26, 22), (1, 3), (3, 4), (4, 5))
           for name, last, want in (("last-index-past", 255, PAST + "255"), ("last-index-in", 254, PILLOW))],
-        # Repeats 20000 bytes back, past a window of 16 KiB.
-        ("png-8-bit-distance-20000", png_palette(200, 200, 8, 255, lambda x, y: (x * x * 7 + y % 100 * 31) % 251),
-         PILLOW),
+        # 100 rows of noise, 50 of zeros, the noise again: it repeats 30150
+        # bytes back, further than a window of 16 KiB holds once the zeros
+        # have filled a buffer of output.
+        ("png-8-bit-distance-30150", png_palette(
+            200, 250, 8, 255, lambda x, y: NOISE[y % 150 * 200 + x] if y % 150 < 100 else 0), PILLOW),
         ("png-8-bit-palette-missing", png_palette(2, 1, 8, 0, lambda x, y: 255, plte=False), NOT_A_KIND),
         ("png-1-bit-9-wide-index-past-at-x-8", png_palette(9, 1, 1, 1, lambda x, y: x == 8), PAST + "1"),
         # Unknown critical chunks named one letter off CgBI, PLTE and IDAT,
@@ -453,6 +461,8 @@ def rows():
         # The stream goes on past the rows, with bytes that are no index.
         ("png-stream-past-the-rows", png_palette(2, 1, 8, 3, lambda x, y: x, tail=b"\xff" * 20),
          picture(2, 1, [(0, 0, 200, 255), (53, 29, 199, 255)])),
+        ("png-interlaced-stream-past-the-rows", png_palette(3, 5, 8, 3, lambda x, y: x, (0,), True, tail=b"\xff" * 64),
+         picture(3, 5, [(0, 0, 200, 255), (53, 29, 199, 255), (106, 58, 198, 255)] * 5)),
         # RGB with a suggested palette of 3 colours: no indices at all.
         ("png-rgb-with-a-suggested-palette", harness.png(2, 1, [[10, 20, 30, 200, 100, 50]], 8, 2, palette=bytes(9)),
          PILLOW),
