@@ -456,8 +456,8 @@ def rows():
         *[("png-chunk-%s-between-data" % name.decode(), png_palette(2, 1, 8, 3, lambda x, y: 7 * x, pieces=lambda d: (
             chunk(b"IDAT", b"") + chunk(name, bytes(765)) + chunk(b"IDAT", d))), PAST + "3")
           for name in (b"CgBJ", b"PLTf", b"IDAx")],
-        ("png-data-split-in-two", png_palette(9, 2, 8, 3, lambda x, y: 7 * (x == 8 and y == 1), pieces=lambda d: (
-            chunk(b"IDAT", d[:9]) + chunk(b"IDAT", d[9:]))), PAST + "3"),
+        ("png-data-a-byte-a-chunk", png_palette(9, 2, 8, 3, lambda x, y: 7 * (x == 8 and y == 1), pieces=lambda d: (
+            b"".join(chunk(b"IDAT", d[i:i + 1]) for i in range(len(d))))), PAST + "3"),
         # The stream goes on past the rows, with bytes that are no index.
         ("png-stream-past-the-rows", png_palette(2, 1, 8, 3, lambda x, y: x, tail=b"\xff" * 20),
          picture(2, 1, [(0, 0, 200, 255), (53, 29, 199, 255)])),
