@@ -7,6 +7,7 @@ tools/mutate_image.py imports this module and runs rows() against mutants."""
 import io
 import os
 import pathlib
+import shutil
 import struct
 import subprocess
 import sys
@@ -606,12 +607,22 @@ def expected_of(name, data, want):
 
 def outcomes(binary, files):
     """The driver's line for each (path, largest texture)."""
-    command = [binary]
+    command, copy = [binary], None
     if os.geteuid() == 0:
-        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", binary]
+        # A copy of its own beside the files, which nobody may run wherever
+        # the build is.
+        handle, copy = tempfile.mkstemp(prefix="image_step-", dir=os.path.dirname(files[0][0]))
+        os.close(handle)
+        shutil.copy(binary, copy)
+        os.chmod(copy, 0o755)
+        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", copy]
     for path, largest in files:
         command += ["--largest=%d" % largest, path]
-    lines = subprocess.run(command, capture_output=True, check=True, timeout=20).stdout.decode().splitlines()
+    try:
+        lines = subprocess.run(command, capture_output=True, check=True, timeout=20).stdout.decode().splitlines()
+    finally:
+        if copy:
+            os.unlink(copy)
     assert len(lines) == len(files), "%d lines for %d files" % (len(lines), len(files))
     return lines
 
@@ -653,7 +664,7 @@ def wrong(binary, prepared):
 class ImageStep(unittest.TestCase):
     def test_each_row(self):
         directory = tempfile.mkdtemp(prefix="viewer-image-step-")
-        self.addCleanup(__import__("shutil").rmtree, directory, True)
+        self.addCleanup(shutil.rmtree, directory, True)
         prepared = prepare(directory)
         found = wrong(BINARY, prepared)
         self.assertEqual(found, [], "%d of %d rows: (row, the step's outcome, expected)" % (len(found), len(prepared)))
