@@ -8,5 +8,6 @@ source scripts/deps.sh
 
 build=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVIEWER_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target viewer preload bench_floor >/dev/null
+# The install tree too, for viewer --watch's latency.
+cmake --build "$build" -j"$(nproc)" --target viewer viewer-check viewer_install_files preload bench_floor >/dev/null
 exec /usr/bin/python3 tools/bench.py --build "$build" "$@"

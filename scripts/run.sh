@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# Builds the viewer and what installing it needs (menu icons, changelog), so
-# that "cmake --install build" can follow, and starts it from the repository
-# root. With no X display it runs it on a private Xvfb for 60 frames, counted
-# by the tests' preload, saves a screenshot and ends it with Escape.
+# Builds the viewer and what installing it needs (the scene check, menu
+# icons, changelog), so that "cmake --install build" can follow, and starts
+# it from the repository root. With no X display it runs it on a private
+# Xvfb for 60 frames, counted by the tests' preload, saves a screenshot and
+# ends it with Escape.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  cmake --build build -j"$(nproc)" --target viewer viewer_install_files
+  cmake --build build -j"$(nproc)" --target viewer viewer-check viewer_install_files
   exec ./build/viewer
 fi
 
 echo "No X display: running the viewer on a private Xvfb with software GL."
-cmake --build build -j"$(nproc)" --target viewer viewer_install_files preload
+cmake --build build -j"$(nproc)" --target viewer viewer-check viewer_install_files preload
 fifo=$(mktemp -u)
 mkfifo "$fifo"
 Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &

@@ -644,6 +644,13 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
     return image;
 }
 
+// The one line printed for an image that is not shown; the scene check
+// prints it too, so the two cannot say different things.
+inline std::string failureLine(const Image& image)
+{
+    return "failed to load test.png" + (image.failure.empty() ? "" : ": " + image.failure);
+}
+
 // The decoded image into the bound 2D texture, with its mipmap chain.
 inline void uploadImage(const Image& image)
 {

@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <string>
 
 // One unit cube centred on the origin: position, texture coordinate, normal.
 // Faces in the order back, front, left, right, bottom, top.
@@ -89,14 +90,52 @@ void input(GLFWwindow* window)
         glfwSetWindowShouldClose(window, true);
 }
 
-// Prints what failed, with the windowing library's own reason when it has one.
-static int fail(const char* what)
+// The core versions below 4.6 a display's GL may offer, highest first.
+const int olderVersions[][2]
+    = { { 4, 5 }, { 4, 4 }, { 4, 3 }, { 4, 2 }, { 4, 1 }, { 4, 0 }, { 3, 3 }, { 3, 2 } };
+
+// What this display's GL offers instead of 4.6, found with hidden windows of
+// lower versions, and, where the GL is Mesa's, how to ask it for 4.6.
+static std::string offeredGL()
+{
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    for (const auto& version : olderVersions) {
+        glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, version[0]);
+        glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, version[1]);
+        GLFWwindow* probe = glfwCreateWindow(64, 64, "probe", nullptr, nullptr);
+        if (!probe)
+            continue;
+        glfwMakeContextCurrent(probe);
+        auto getString
+            = reinterpret_cast<const GLubyte* (*)(GLenum)>(glfwGetProcAddress("glGetString"));
+        const GLubyte* text = getString ? getString(GL_VERSION) : nullptr;
+        std::string gl = text ? reinterpret_cast<const char*>(text) : "";
+        text = getString ? getString(GL_RENDERER) : nullptr;
+        std::string renderer = text ? reinterpret_cast<const char*>(text) : "";
+        glfwMakeContextCurrent(nullptr);
+        glfwDestroyWindow(probe);
+        std::string line = "; this display's GL offers OpenGL " + std::to_string(version[0]) + "."
+            + std::to_string(version[1]) + " core at most (" + gl + ", " + renderer + ")";
+        if (gl.find("Mesa") != std::string::npos)
+            line += "; Mesa's override asks it for 4.6: MESA_GL_VERSION_OVERRIDE=4.6 "
+                    "MESA_GLSL_VERSION_OVERRIDE=460 viewer";
+        return line;
+    }
+    return "; this display's GL offers no OpenGL core context at all";
+}
+
+// Prints what failed, with the windowing library's own reason when it has one,
+// and then what advise() adds, asked only once that reason is read.
+static int fail(const char* what, std::string (*advise)() = nullptr)
 {
     const char* reason = nullptr;
     glfwGetError(&reason);
+    std::string why = reason ? reason : "";
     std::cerr << "viewer: " << what;
-    if (reason)
-        std::cerr << ": " << reason;
+    if (!why.empty())
+        std::cerr << ": " << why;
+    if (advise)
+        std::cerr << advise();
     std::cerr << std::endl;
     return 1;
 }
@@ -116,7 +155,8 @@ int main()
     glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
     GLFWwindow* window = glfwCreateWindow(1280, 720, "title", nullptr, nullptr);
     if (!window) {
-        int status = fail("cannot create a 1280x720 window with an OpenGL 4.6 core context");
+        int status
+            = fail("cannot create a 1280x720 window with an OpenGL 4.6 core context", offeredGL);
         glfwTerminate();
         return status;
     }
@@ -171,8 +211,7 @@ int main()
     if (image.pixels) {
         uploadImage(image);
     } else {
-        std::cout << "failed to load test.png" << (image.failure.empty() ? "" : ": ")
-                  << image.failure << std::endl;
+        std::cout << failureLine(image) << std::endl;
     }
     stbi_image_free(image.pixels);
 

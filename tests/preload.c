@@ -10,9 +10,14 @@
  *   VIEWER_KEEP_LOADED        libraries stay loaded until the process ends
  *   VIEWER_GLX_THROUGH_LIBGL  GLX is opened as libGL.so.1
  *   VIEWER_FAIL_GL_LOADER     the viewer's own code cannot open libGL
+ *   VIEWER_TERM_DELAY=MS      SIGTERM ends the process MS milliseconds late, as a slow one
+ *                             would, with "term" and "exit" lines in VIEWER_FRAMES_FILE
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 #include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -64,10 +69,36 @@ double glfwGetTime(void)
     return fixed ? strtod(fixed, NULL) : next();
 }
 
+/* In a signal handler: the two lines written straight to the file, and the
+ * rest of the program running on meanwhile. */
+static int termFile = -1;
+static void mark(const char* event)
+{
+    char line[64];
+    int length = snprintf(line, sizeof line, "%s %lld 0 0\n", event, nanoseconds(CLOCK_MONOTONIC));
+    if (write(termFile, line, (size_t)length) != length)
+        _exit(70);
+}
+static void slowTerm(int signal)
+{
+    (void)signal;
+    mark("term");
+    long delay = number("VIEWER_TERM_DELAY");
+    struct timespec wait = { delay / 1000, delay % 1000 * 1000000 };
+    nanosleep(&wait, NULL);
+    mark("exit");
+    _exit(143);
+}
+
 int glfwInit(void)
 {
     NEXT(int, (void), "glfwInit");
     stamp("init");
+    const char* path = getenv("VIEWER_FRAMES_FILE");
+    if (number("VIEWER_TERM_DELAY") > 0 && path) {
+        termFile = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+        signal(SIGTERM, slowTerm);
+    }
     return next();
 }
 

@@ -74,7 +74,7 @@ class Installed(harness.TestCase):
         status, out, err = run("--help")
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(out.startswith("Usage: viewer [DIR]\n"), out)
-        self.assertIn("cp -r %s ~/myscene\n  viewer ~/myscene\n" % data, out)
+        self.assertIn("  viewer --new ~/myscene\n  viewer ~/myscene\n", out)
         self.assertEqual(run("-h"), (0, out, ""))
         # A name that is no example's: one line that names them all.
         names = " ".join(EXAMPLE_LINE.findall(out))
@@ -83,6 +83,10 @@ class Installed(harness.TestCase):
                 self.assertEqual(run(*args), (2, "", 'viewer: no example named "%s"; the examples are: %s\n'
                                               % ((args + [""])[1], names)))
         self.assertEqual(run("--version"), (0, "viewer %s\n" % VERSION, ""))
+        # The scene check, installed beside the program, answers without a display too.
+        self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "libexec", "viewer"))),
+                         ["launch.so", "viewer", "viewer-check"])
+        self.assertEqual(run("--check"), (0, "", ""))
         a_file = os.path.join(data, "test.png")
         for args, line in ((["/nonexistent"], "/nonexistent does not exist"),
                            ([a_file], "%s is not a directory" % a_file),
@@ -120,7 +124,7 @@ class Installed(harness.TestCase):
         self.assertEqual((checked.returncode, checked.stdout), (0, ""))
         with open(entry) as f:
             fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
-        self.assertEqual(fields["Exec"], "viewer")
+        self.assertEqual(fields["Exec"], "viewer --notify")
         for size in (48, 128):
             icon = os.path.join(self.prefix, "share", "icons", "hicolor", "%dx%d" % (size, size), "apps",
                                 fields["Icon"] + ".png")

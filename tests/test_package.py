@@ -1,8 +1,10 @@
 """The Debian package DEB as a user meets it in copies of clean Debian trees:
 apt installs it from its own Depends; typed or from the menu, with or without
 a scene's directory or an example's name, the command shows the build tree's
-frame silently and ends with 0 on Escape; it answers without a window; a
-purge leaves nothing.
+frame silently and ends with 0 on Escape; it answers without a window;
+--new makes a scene that draws the same and --check runs without a display;
+--shot, once Xvfb is there, writes the example's frame without one; a purge
+leaves nothing.
 Run as root by scripts/test-package.sh. Usage: test_package.py [RELEASE ...]
 """
 import os
@@ -129,6 +131,31 @@ class Package(harness.TestCase):
         self.assertFalse(toon == reference, "the example looks like the installed scene")
         self.assertTrue(self.frame(["viewer", "--example", "toon"], "/home/empty") == toon,
                         "viewer --example toon shows another frame")
+        # The example's frame at the same clock by --shot, with no display:
+        # Xvfb is a Recommends, so first the line that asks for it.
+        shot = ["env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "viewer", "--shot", "/home/toon.png", "--at",
+                repr(CLOCK), "--example", "toon"]
+        answer = self.run_in(*shot, capture_output=True, text=True)
+        self.assertEqual((answer.returncode, answer.stdout, answer.stderr), (1, "", "viewer: --shot draws on a private "
+                         "X server, and Xvfb is not installed (apt install xvfb)\n"))
+        self.apt_get(release, "install", "--no-install-recommends", "xvfb")
+        answer = self.run_in(*shot, capture_output=True, text=True)
+        self.assertEqual((answer.returncode, answer.stdout, answer.stderr), (0, "", ""))
+        shot = subprocess.run(["convert", "png:" + tree + "/home/toon.png", "-depth", "8", "rgb:-"],
+                              capture_output=True, check=True).stdout
+        self.assertTrue(shot == toon[2], "viewer --shot of the example shows another frame")
+        # The scene author's commands: a copy to edit draws the same, and the
+        # check, with no display, passes the example and names a missing file.
+        self.assertEqual(self.run_in("viewer", "--new", "/home/mytoon", "--from", "toon", capture_output=True,
+                                     text=True).returncode, 0)
+        self.assertTrue(self.frame(["viewer", "/home/mytoon"], "/home/empty") == toon, "the new scene draws another")
+        os.unlink(tree + "/home/mytoon/Shaders/OG_F.glsl")
+        for args, status, out in ((["--example", "toon"], 0, ""),
+                                  (["/home/mytoon"], 1, "/home/mytoon/Shaders/OG_F.glsl: missing; ")):
+            answer = self.run_in("env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "viewer", "--check", *args,
+                                 capture_output=True, text=True)
+            self.assertEqual((answer.returncode, answer.stderr), (status, ""), args)
+            self.assertTrue(answer.stdout.startswith(out) and (out or not answer.stdout), answer.stdout)
         for args, status, start in ((["--help"], 0, "Usage: viewer [DIR]\n"), (["-h"], 0, "Usage: viewer [DIR]\n"),
                                     (["--version"], 0, "viewer 1"),
                                     (["--example", "shiny"], 2, 'viewer: no example named "shiny"; the examples are: '),

@@ -14,9 +14,13 @@ import time
 
 SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # Quickest first: a mistake is reported with the first test that fails.
-TESTS = ["shader_class", "image_regressions", "images", "viewer_lifecycle", "scene", "faults", "soak",
-         "gl_call_order", "same_picture", "memcheck"]
-TARGETS = ["viewer", "preload", "wm_close", "shader_probe", "image_probe", "fuzz_replay"]
+# MUTANTS_TESTS=a,b runs only those: the launcher's and the check's mistakes
+# pass every test of the viewer itself.
+TESTS = ["shader_class", "image_regressions", "images", "examples", "python_choice", "viewer_lifecycle", "shots",
+         "scene", "faults", "soak", "gl_call_order", "same_picture", "memcheck", "authoring"]
+TESTS = os.environ.get("MUTANTS_TESTS", ",".join(TESTS)).split(",")
+TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
+           "image_probe", "fuzz_replay"]
 
 SEPARATOR_LINE = ('<< infoLog << "\\n -- --------------------------------------------------- -- "\n'
                   "                  << std::endl;")
@@ -39,7 +43,8 @@ MUTANTS = {
         "src/main.cpp", 'return fail("cannot initialise GLFW");',
         'return fail("cannot create a 1280x720 window with an OpenGL 4.6 core context");'),
     "the image line left unflushed": (
-        "src/main.cpp", "<< image.failure << std::endl;", '<< image.failure << "\\n";'),
+        "src/main.cpp", "std::cout << failureLine(image) << std::endl;",
+        'std::cout << failureLine(image) << "\\n";'),
     "shader messages left unflushed": (
         "src/shader.h", SEPARATOR_LINE, SEPARATOR_LINE.replace("std::endl", '"\\n"')),
     "grey read from the green channel": (
@@ -68,6 +73,147 @@ MUTANTS = {
     "a file shorter than its pixels taken as whole": (
         "src/image.h", "    if (least <= in.size)\n        return \"\";",
         "    if (least || true)\n        return \"\";"),
+    # What the launcher and its preloaded library add (tests/test_shots.py), and the failed start's line.
+    "clock: a sequence's frames one step late": (
+        'src/launch_preload.c', 'at + (double)written * step',
+        'at + (double)(written + 1) * step'),
+    'clock: --at not held on a plain run': (
+        'src/launch_preload.c', 'return holding ? at',
+        'return shot ? at'),
+    'readback: rows bottom first': (
+        'src/launch_preload.c', 'rgba + (size_t)(HEIGHT - 1 - y) * WIDTH * 4',
+        'rgba + (size_t)y * WIDTH * 4'),
+    'readback: red and blue swapped': (
+        'src/launch_preload.c', '#define GL_RGBA 0x1908',
+        '#define GL_RGBA 0x80E1'),
+    "PNG: an empty chunk's sum restarted": (
+        'src/launch_preload.c', '    if (length) /* an empty body, given as NULL, would restart the sum */\n',
+        ''),
+    'rounding: no slack': (
+        'src/launch_preload.c', 'SLACK = 1e-6',
+        'SLACK = 0'),
+    'rounding: the last step left out': (
+        'src/launch_preload.c', 'floor((until - at) / step + SLACK) + 1',
+        'ceil((until - at) / step - SLACK)'),
+    'fps: slowest is the fastest': (
+        'src/launch_preload.c', '1e3 * times[count - 1]',
+        '1e3 * times[0]'),
+    'fps: frames timed from the first swap': (
+        'src/launch_preload.c', '    last = t;\n}',
+        '}'),
+    "fps: a second's frames counted twice": (
+        'src/launch_preload.c', 'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", count,',
+        'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", 2 * count,'),
+    "failure line: Mesa's command where it is not Mesa": (
+        'src/main.cpp', 'gl.find("Mesa") != std::string::npos',
+        'gl.find("Mesa") == std::string::npos'),
+    'failure line: lowest version first': (
+        'src/main.cpp', '{ { 4, 5 }, { 4, 4 }',
+        '{ { 3, 2 }, { 4, 4 }'),
+    'notify: on success instead of failure': (
+        'packaging/viewer.in', '  if [ "$status" -ne 0 ]; then\n    if [ -s',
+        '  if [ "$status" -eq 0 ]; then\n    if [ -s'),
+    'a bad FILE found only after the window': (
+        'src/launch_preload.c', '        writable(name);\n',
+        '        (void)writable;\n'),
+    # The launcher's --watch and --new, and the scene check.
+    "watch: any file in the scene starts the viewer again": (
+        "packaging/viewer.in", "./test.png | Shaders/OG_V.glsl | Shaders/OG_F.glsl)", "*)"),
+    "watch: Shaders/ not watched": ("packaging/viewer.in", "set -- . Shaders", "set -- ."),
+    "watch: a rename over the file not seen": ("packaging/viewer.in", "-e close_write -e moved_to", "-e close_write"),
+    "watch: the restart's line names no directory": (
+        "packaging/viewer.in", 'echo "viewer: $dir/${line#./} changed', 'echo "viewer: ${line#./} changed'),
+    "watch: Ctrl-C not caught": ("packaging/viewer.in", "trap 'stop; unwatch; exit 130' INT", ":"),
+    "watch: the viewer's status not passed on": ("packaging/viewer.in", 'exit "${line##* }"', "exit 1"),
+    "watch: the next run started before the last ends": (
+        "packaging/viewer.in", 'wait "$run" 2>/dev/null || true', "true"),
+    "new: the example's image copied as a link": (
+        "packaging/viewer.in", 'cp -L "$dir/test.png" "$target/"', 'cp -P "$dir/test.png" "$target/"'),
+    "new: a non-empty directory taken": ("packaging/viewer.in", '[ -z "$(ls -A "$target")" ]', "true"),
+    "check: no version override on llvmpipe": (
+        "src/check.cpp", "if (software && !std::getenv", "if (!software && !std::getenv"),
+    "check: a uniform the viewer never sets let through": (
+        "src/check.cpp", "        if (!known)\n", "        if (!known && false)\n"),
+    "check: a uniform's type not compared": (
+        "src/check.cpp", "else if (static_cast<GLenum>(got[0]) != known->type)", "else if (false)"),
+    "check: a uniform named in the other stage's file": (
+        "src/check.cpp", "if (!problem.empty() && got[2])", "if (!problem.empty() && got[3])"),
+    "check: location 3 taken as fed": ("src/check.cpp", "if (got[1] > 2)", "if (got[1] > 3)"),
+    "check: every input held to location 0's type": (
+        "src/check.cpp", "!= inputs[got[1]].type)", "!= inputs[0].type)"),
+    "check: the compile log's line number dropped": (
+        "src/check.cpp", 'file + ":" + match[1].str() + ": " + say', 'file + ": " + say'),
+    "check: the link failure after a compile failure reported too": (
+        "src/check.cpp", "else if (lines.empty())", "else"),
+    "check: the image's reason without the viewer's words": (
+        "src/check.cpp", "lines.push_back(failureLine(image));", "lines.push_back(image.failure);"),
+    "check: problems found and status 0": ("src/check.cpp", "return lines.empty() ? 0 : 1;", "return 0;"),
+    "no turn to Debian's Python when the first lacks Pillow": (
+        "CMakeLists.txt", "if(VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND EXISTS /usr/bin/python3)",
+        "if(FALSE)"),
+    "a named Python without Pillow replaced": (
+        "CMakeLists.txt", "VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND", "VIEWER_NO_PILLOW AND"),
+    "the tests still run with the Python without Pillow": (
+        "CMakeLists.txt", "    set_property(TARGET Python3::Interpreter PROPERTY IMPORTED_LOCATION /usr/bin/python3)\n",
+        ""),
+    # The examples' shaders: a sign flipped, two vectors swapped, a uniform
+    # misspelled (the #define keeps its uses compiling), so it reads 0.
+    "phong: the light's direction reversed": (
+        "examples/phong/Shaders/OG_F.glsl", "normalize(lightPos - FragPos)", "normalize(FragPos - lightPos)"),
+    "phong: the eye at viewPos, not its opposite": (
+        "examples/phong/Shaders/OG_F.glsl", "vec3 eye = -viewPos;", "vec3 eye = viewPos;"),
+    "phong: the light reflected the wrong way": (
+        "examples/phong/Shaders/OG_F.glsl", "reflect(-toLight, n)", "reflect(toLight, n)"),
+    "phong: diffuse from the eye, not the light": (
+        "examples/phong/Shaders/OG_F.glsl", "max(dot(n, toLight), 0.0)", "max(dot(n, toEye), 0.0)"),
+    "phong: objectColor misspelled": (
+        "examples/phong/Shaders/OG_F.glsl", "uniform vec3 objectColor;",
+        "uniform vec3 objectColour;\n#define objectColor objectColour"),
+    "phong: viewPos misspelled": (
+        "examples/phong/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
+        "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
+    "blinn-phong: the halfway vector's eye reversed": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "normalize(toLight + toEye)", "normalize(toLight - toEye)"),
+    "blinn-phong: the halfway vector held to the eye, not the normal": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "max(dot(n, halfway), 0.0)", "max(dot(toEye, halfway), 0.0)"),
+    "blinn-phong: lightPos misspelled": (
+        "examples/blinn-phong/Shaders/OG_F.glsl", "uniform vec3 lightPos;",
+        "uniform vec3 lightPosition;\n#define lightPos lightPosition"),
+    "toon: the spot where the highlight is weak": (
+        "examples/toon/Shaders/OG_F.glsl", "specular > 0.5", "specular < 0.5"),
+    "toon: bands rounded up": (
+        "examples/toon/Shaders/OG_F.glsl", "floor(diffuse * BANDS)", "ceil(diffuse * BANDS)"),
+    "toon: the light's direction reversed": (
+        "examples/toon/Shaders/OG_F.glsl", "normalize(lightPos - FragPos)", "normalize(FragPos - lightPos)"),
+    "toon: the bands and the spot swapped": (
+        "examples/toon/Shaders/OG_F.glsl", "(objectColor + band) * surface + 0.5 * spot",
+        "(objectColor + spot) * surface + 0.5 * band"),
+    "toon: viewPos misspelled": (
+        "examples/toon/Shaders/OG_F.glsl", "uniform vec3 viewPos;",
+        "uniform vec3 viewPosition;\n#define viewPos viewPosition"),
+    "gouraud: the eye at viewPos, not its opposite": (
+        "examples/gouraud/Shaders/OG_V.glsl", "normalize(-viewPos - position)", "normalize(viewPos - position)"),
+    "gouraud: facing the eye, not the light": (
+        "examples/gouraud/Shaders/OG_V.glsl", "float facing = dot(n, toLight);", "float facing = dot(n, toEye);"),
+    "gouraud: normals not turned with the cube": (
+        "examples/gouraud/Shaders/OG_V.glsl", "normalize(mat3(model) * aNormal)", "normalize(aNormal)"),
+    "gouraud: objectColor misspelled": (
+        "examples/gouraud/Shaders/OG_V.glsl", "uniform vec3 objectColor;",
+        "uniform vec3 objectColour;\n#define objectColor objectColour"),
+    "normals: mapped onto -0.5..0.5": (
+        "examples/normals/Shaders/OG_F.glsl", "normalize(Normal) * 0.5 + 0.5", "normalize(Normal) * 0.5 - 0.5"),
+    "normals: turned by the inverse rotation": (
+        "examples/normals/Shaders/OG_V.glsl", "Normal = mat3(model) * aNormal;", "Normal = aNormal * mat3(model);"),
+    "normals: lightColor misspelled": (
+        "examples/normals/Shaders/OG_F.glsl", "uniform vec3 lightColor;",
+        "uniform vec3 lightColour;\n#define lightColor lightColour"),
+    "unlit: red and blue swapped": (
+        "examples/unlit/Shaders/OG_F.glsl", "texture(texture0, TexCoord).rgb", "texture(texture0, TexCoord).bgr"),
+    "unlit: the texture coordinate's axes swapped": (
+        "examples/unlit/Shaders/OG_V.glsl", "TexCoord = aTexCoord;", "TexCoord = aTexCoord.yx;"),
+    "unlit: lightColor misspelled": (
+        "examples/unlit/Shaders/OG_F.glsl", "uniform vec3 lightColor;",
+        "uniform vec3 lightColour;\n#define lightColor lightColour"),
 }
 HEADERS = "#include <cstring>\n#include <vector>\n"
 

@@ -1,0 +1,319 @@
+"""The scene author's commands, installed from BUILD_DIR into a prefix of
+one's own. --check: a table of scenes, each with one mistake (or none), and
+the exact lines and status it gives, run with no display at all; its image
+line is the one the real viewer prints for the same file. --watch: one run
+on Xvfb through a table of saves (in place, by rename, by delete and
+create), each restarting the viewer within 100 ms with a line naming the
+file; Escape ends it with 0; each run ends before the next starts, and
+Ctrl-C leaves no process. --new: the copy draws
+the frame of the scene it came from, as plain files; a non-empty DIR is
+refused."""
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import tempfile
+import time
+
+import harness
+
+BUILD_DIR = os.environ["BUILD_DIR"]
+CLOCK = 1.0
+NAMES = ("model, view, projection (mat4), lightPos, lightColor, objectColor, viewPos (vec3) and texture0"
+         " (sampler2D)")
+INPUTS = "0 (vec3 position), 1 (vec2 texture coordinate) and 2 (vec3 normal)"
+V, F, IMAGE = "{dir}/Shaders/OG_V.glsl", "{dir}/Shaders/OG_F.glsl", "{dir}/test.png"
+VERTEX = """#version 460 core
+layout(location = 0) in vec3 aPos;
+layout(location = 1) in vec2 aTex;
+layout(location = 2) in vec3 aNormal;
+uniform mat4 model;
+uniform mat4 view;
+uniform mat4 projection;
+out vec3 shade;
+void main() { shade = aNormal + vec3(aTex, 1.0); gl_Position = projection * view * model * vec4(aPos, 1.0); }
+"""
+FRAGMENT = """#version 460 core
+in vec3 shade;
+out vec4 FragColor;
+uniform vec3 objectColor;
+uniform vec3 lightColor;
+uniform sampler2D texture0;
+void main() { FragColor = vec4(objectColor * lightColor * shade, 1.0) * texture(texture0, shade.xy); }
+"""
+NEVER_SET = ": uniform %s is never set by the viewer, which sets " + NAMES + ": use one of these names, or a constant"
+MISSING = (": missing; the viewer reads the %s from here: create it, or name the directory that holds Shaders/ and"
+           " test.png")
+NO_IMAGE = (': missing; the viewer prints "failed to load test.png" and draws the cubes without a surface: put the'
+            " image there")
+JPEG = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xff\xd9"
+
+
+def swap(text, *pairs):
+    """text with each (old, new) pair replaced, as bytes."""
+    for old, new in pairs:
+        assert old in text, old
+        text = text.replace(old, new)
+    return text.encode()
+
+
+# name: (files as harness.stage takes them, or "pipe" or "directory" in a file's place, the directory checked
+# below the staged one, expected lines).
+# "…" in a line stands for the driver's own words; "{viewer}" for the line the viewer prints.
+CHECKS = {
+    "sound": ({}, "", []),
+    "misspelled uniform": ({"fragment": swap(FRAGMENT, ("lightColor", "lightColour"))}, "",
+                           [F + NEVER_SET % "lightColour"]),
+    "vec4 where the viewer sends vec3": (
+        {"fragment": swap(FRAGMENT, ("vec3 lightColor", "vec4 lightColor"), ("lightColor *", "lightColor.rgb *"))},
+        "", [F + ": uniform lightColor is declared vec4, but the viewer sends a vec3: declare it as vec3 lightColor"]),
+    "a matrix of another size, in the vertex stage": (
+        {"vertex": swap(VERTEX, ("mat4 model;", "mat3 model;"), ("model * vec4(aPos, 1.0)", "vec4(model * aPos, 1)"))},
+        "", [V + ": uniform model is declared mat3, but the viewer sends a mat4: declare it as mat4 model"]),
+    "a uniform of its own": (
+        {"fragment": swap(FRAGMENT, ("out vec4", "uniform float iTime;\nout vec4"), ("shade, 1.0)", "shade, iTime)"))},
+        "", [F + NEVER_SET % "iTime"]),
+    "the sampler under another name": ({"fragment": swap(FRAGMENT, ("texture0", "tex"))}, "", [F + NEVER_SET % "tex"]),
+    "the sampler of another kind": (
+        {"fragment": swap(FRAGMENT, ("sampler2D texture0", "sampler3D texture0"), ("shade.xy", "shade"))}, "",
+        [F + ": uniform texture0 is declared sampler3D, but the viewer sends a sampler2D: declare it as sampler2D"
+         " texture0"]),
+    "an input at location 3": ({"vertex": swap(VERTEX, ("location = 2", "location = 3"))}, "",
+                               [V + ": input aNormal at location 3 is never fed; the viewer feeds locations " + INPUTS
+                                + ": give it one of these with layout(location = N)"]),
+    "an input of another type": ({"vertex": swap(VERTEX, ("vec2 aTex;", "vec3 aTex;"), ("aTex, 1.0", "aTex"))}, "",
+                                 [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2 texture"
+                                  " coordinate there: declare it as vec2"]),
+    "a missing fragment file": ({"fragment": False}, "", [F + MISSING % "fragment shader"]),
+    "a syntax error on line 7": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
+                                 [F + ":7: does not compile: …; correct the fragment shader there"]),
+    "stages that do not link": (
+        {"fragment": swap(FRAGMENT, ("in vec3 shade;", "in vec3 shade;\nin vec3 other;"), ("* shade", "* other"))},
+        "", [F + ": does not link with " + V + ": …; make the two stages' declarations agree"]),
+    "a JPEG image": ({"image": JPEG}, "", ["{viewer}"]),
+    "an image cut off": ({"image": harness.read("test.png")[:300]}, "", ["{viewer}"]),
+    "a missing image": ({"image": False}, "", [IMAGE + NO_IMAGE]),
+    "a pipe and a directory where files belong": ({"fragment": "pipe", "image": "pipe", "vertex": "directory"}, "", [
+        V + ": a directory, where the viewer reads the vertex shader: make it a file",
+        F + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end; it reads"
+        " the fragment shader from here: make it a file",
+        IMAGE + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end: make"
+        " it an image file"]),
+    "a directory that is not a scene": ({}, "Shaders", ["{dir}/Shaders/Shaders/OG_V.glsl" + MISSING % "vertex shader",
+                                                        "{dir}/Shaders/Shaders/OG_F.glsl" + MISSING % "fragment shader",
+                                                        "{dir}/Shaders/test.png" + NO_IMAGE]),
+}
+CHECK_MISUSE = "Usage: viewer --check [DIR | --example NAME]\n"
+
+FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%s, 1.0); }\n"
+# One run of --watch: how each save is made, the file, what it holds, and what the next run shows: a colour at
+# the window's middle (cube 0), the shipped frame, or the stage whose compile message it prints.
+SAVES = [
+    ("in place", "Shaders/OG_F.glsl", FLAT % "0.8, 0.2, 0.6", (204, 51, 153)),
+    ("in place", "Shaders/OG_F.glsl", "#version 460 core\nvoid main() { nonsense }\n", "FRAGMENT"),
+    ("rename", "Shaders/OG_F.glsl", None, "shipped"),
+    ("delete and create", "Shaders/OG_F.glsl", FLAT % "0.2, 0.6, 0.4", (51, 153, 102)),
+    ("rename", "Shaders/OG_V.glsl", None, (51, 153, 102)),
+    ("delete and create", "test.png", None, (51, 153, 102)),
+    ("in place", "Shaders/OG_F.glsl", None, "shipped"),
+]
+
+
+def no_display():
+    """The environment of a machine with no display and no GL override."""
+    env = dict(os.environ)
+    for key in ["DISPLAY", "WAYLAND_DISPLAY", "LD_PRELOAD"] + list(harness.GL_OVERRIDE) + list(harness.ZINK):
+        env.pop(key, None)
+    return env
+
+
+class Authoring(harness.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
+        cls.addClassCleanup(shutil.rmtree, cls.prefix, True)
+        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", cls.prefix], check=True,
+                       stdout=subprocess.DEVNULL)
+        cls.command = os.path.join(cls.prefix, "bin", "viewer")
+
+    def run_command(self, *args, env=None):
+        done = subprocess.run([self.command, *args], env=env or no_display(), capture_output=True, text=True,
+                              timeout=60)
+        return done.returncode, done.stdout, done.stderr
+
+    def viewer_line(self, directory):
+        """What the real viewer prints about the image in directory."""
+        viewer = self.viewer(directory)
+        viewer.wait_window()
+        viewer.escape()
+        status, out, err = viewer.wait()
+        blocks = harness.message_blocks(out)
+        self.assertEqual([kind for kind, _ in blocks], ["image"], out)
+        return harness.IMAGE_LINE + blocks[0][1]
+
+    def test_check_names_each_mistake(self):
+        for name, (files, below, expected) in CHECKS.items():
+            with self.subTest(name):
+                files = dict({"vertex": VERTEX.encode(), "fragment": FRAGMENT.encode()}, **files)
+                directory = self.stage(**{k: False if v in ("pipe", "directory") else v for k, v in files.items()})
+                for key, name in (("vertex", V), ("fragment", F), ("image", IMAGE)):
+                    special = {"pipe": os.mkfifo, "directory": os.mkdir}.get(files.get(key))
+                    if special:
+                        special(name.replace("{dir}", directory))
+                status, out, err = self.run_command("--check", os.path.join(directory, below))
+                self.assertEqual((status, err), (1 if expected else 0, ""), out)
+                lines = [line.replace("{dir}", directory) for line in expected]
+                if lines == ["{viewer}"]:
+                    lines = [self.viewer_line(directory)]
+                    self.assertNotEqual(lines, [harness.IMAGE_LINE], "the image's line gives no reason")
+                patterns = [".+".join(re.escape(part) for part in line.split("…")) for line in lines]
+                got = out.split("\n")
+                self.assertEqual(got.pop(), "", out)
+                self.assertEqual(len(got), len(patterns), out)
+                for line, pattern in zip(got, patterns):
+                    self.assertRegex(line, "^%s$" % pattern)
+
+    def test_check_passes_the_shipped_scene_and_every_example(self):
+        examples = sorted(os.listdir(os.path.join(harness.SOURCE_DIR, "examples")))
+        for args in [[]] + [["--example", name] for name in examples]:
+            with self.subTest(args):
+                self.assertEqual(self.run_command("--check", *args), (0, "", ""))
+
+    def test_check_misuse_and_no_context(self):
+        check = os.path.join(self.prefix, "libexec", "viewer", "viewer-check")
+        for args, line in ((["a", "b"], "one directory at most, not 2"), (["-x"], "unknown option -x"),
+                           (["/nonexistent"], "cannot enter /nonexistent: No such file or directory")):
+            with self.subTest(args):
+                done = subprocess.run([check, *args], env=no_display(), capture_output=True, text=True, timeout=60)
+                self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                 (2, "", "viewer --check: %s\n%s" % (line, CHECK_MISUSE)))
+        status, out, err = self.run_command("--check", "/nonexistent")
+        self.assertEqual((status, out, err.split("\n")[0]), (2, "", "viewer: /nonexistent does not exist"))
+        # Where the GL will not go past 4.5, one line that names what there is.
+        status, out, err = self.run_command("--check", env=dict(no_display(), MESA_GL_VERSION_OVERRIDE="4.5"))
+        self.assertEqual((status, out), (3, ""))
+        self.assertRegex(err, r"^viewer --check: no OpenGL 4\.6 core context here: the GL offers 4\.5 .*\n$")
+
+    def test_new_copies_plain_files_that_draw_the_same(self):
+        data = os.path.join(self.prefix, "share", "viewer")
+        home = tempfile.mkdtemp(prefix="viewer-home-")
+        self.addCleanup(shutil.rmtree, home, True)
+        os.mkdir(os.path.join(home, "empty"))
+        for target, args, source in (("myscene", [], []), ("empty", [], []),
+                                     ("mytoon", ["--from", "toon"], ["--example", "toon"])):
+            with self.subTest(target):
+                made = os.path.join(home, target)
+                self.assertEqual(self.run_command("--new", made, *args), (0, "", ""))
+                found = sorted(os.path.relpath(os.path.join(d, f), made) for d, _, fs in os.walk(made) for f in fs)
+                self.assertEqual(found, ["Shaders/OG_F.glsl", "Shaders/OG_V.glsl", "test.png"])
+                origin = os.path.join(data, "examples", args[1]) if args else data
+                for name in found:
+                    self.assertFalse(os.path.islink(os.path.join(made, name)), name)
+                    self.assertEqual(harness.pathlib.Path(made, name).read_bytes(),
+                                     harness.pathlib.Path(origin, name).read_bytes(), name)
+                if target != "empty":
+                    self.assertTrue(self.picture("/", fake_time=CLOCK, command=[self.command, made])
+                                    == self.picture("/", fake_time=CLOCK, command=[self.command, *source]),
+                                    "the new scene draws another frame")
+        for args, status, line in ((["--new", os.path.join(home, "myscene")], 1,
+                                    "viewer: %s is not empty; name a new or empty directory\n"
+                                    % os.path.join(home, "myscene")),
+                                   (["--new", os.path.join(data, "test.png")], 1, "viewer: %s exists and is not a"
+                                    " directory; name a new one\n" % os.path.join(data, "test.png")),
+                                   (["--new", os.path.join(home, "x"), "--from", "shiny"], 2,
+                                    'viewer: no example named "shiny"; the examples are: '),
+                                   (["--new", ""], 2, "viewer: --new needs the directory to make\nUsage: "),
+                                   (["--new", os.path.join(home, "x"), "extra"], 2,
+                                    "viewer: --new takes its directory, and --from NAME, only\nUsage: ")):
+            with self.subTest(args):
+                got = self.run_command(*args)
+                self.assertEqual(got[:2], (status, ""))
+                self.assertTrue(got[2].startswith(line), got[2])
+        self.assertFalse(os.path.exists(os.path.join(home, "x")))
+
+    def save(self, directory, how, name, content):
+        """Saves the file as an editor would; returns the monotonic clock just after."""
+        path = os.path.join(directory, name)
+        if how == "delete and create":
+            os.unlink(path)
+        if how == "rename":
+            harness.pathlib.Path(path + ".new").write_bytes(content)
+            os.rename(path + ".new", path)
+        else:
+            harness.pathlib.Path(path).write_bytes(content)
+        return time.monotonic_ns()
+
+    def next_run(self, watch, runs):
+        """Waits for the watch's run number `runs` to show two frames; returns its start (the preload's init)."""
+        def started():
+            return [e[1] for e in watch.events() if e[0] == "init"]
+        watch.until(lambda: len(started()) >= runs, "run %d" % runs, 20)
+        self.assertEqual(len(started()), runs, "more runs than saves: the watch started %d" % len(started()))
+        watch.until(lambda: sum(e[0] == "frame" and e[1] > started()[-1] for e in watch.events()) >= 2,
+                    "run %d's frames" % runs)
+        watch.wait_window()
+        return started()[-1]
+
+    def test_watch_starts_the_viewer_again_on_each_save(self):
+        directory = self.stage()
+        harness.pathlib.Path(directory, "notes.txt").write_text("not the scene's\n")
+        watch = self.viewer(directory, fake_time=CLOCK, command=[self.command, "--watch", directory])
+        self.next_run(watch, 1)
+        shipped = watch.steady()
+        latencies, lines = [], []
+        # One run goes through them all, so the first failure ends it.
+        for runs, (how, name, content, shows) in enumerate(SAVES, 2):
+            what = "save %d, %s of %s" % (runs - 1, how, name)
+            # A file that is not one of the three starts nothing.
+            harness.pathlib.Path(directory, "notes.txt").write_text("still not the scene's\n")
+            saved = self.save(directory, how, name, harness.read(name) if content is None else content.encode())
+            latencies.append((self.next_run(watch, runs) - saved) / 1e6)
+            lines.append("viewer: %s/%s changed: starting the viewer again" % (directory, name))
+            if shows == "shipped":
+                self.assertTrue(watch.steady() == shipped, "%s: not the shipped frame" % what)
+            elif shows == "FRAGMENT":
+                watch.until(lambda: "FRAGMENT" in [k for k, _ in harness.message_blocks(watch.stdout())],
+                            "%s: the compile message" % what)
+            else:
+                self.assertEqual(harness.pixel_at(watch.steady(), 640, 360), shows, what)
+        print("save to start, ms: %s; median %.1f" % (" ".join("%.1f" % t for t in latencies),
+                                                      statistics.median(latencies)))
+        # The median: on a machine shared with other work, a run's end now and then waits for the CPU.
+        self.assertLess(statistics.median(latencies), 100)
+        watch.escape()
+        status, out, err = watch.wait()
+        self.assertEqual((status, err), (0, "".join(line + "\n" for line in lines)))
+        self.assertEqual([k for k, _ in harness.message_blocks(out)], ["FRAGMENT", "PROGRAM"])
+        self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
+
+    def test_watch_ends_each_run_first_and_whole_on_ctrl_c(self):
+        # A viewer that takes 300 ms to end: the next run starts only after.
+        directory = self.stage()
+        watch = self.viewer(directory, command=[self.command, "--watch", directory],
+                            env={"VIEWER_TERM_DELAY": "300"})
+        self.next_run(watch, 1)
+        self.save(directory, "in place", "Shaders/OG_F.glsl", harness.read("Shaders/OG_F.glsl"))
+        started = self.next_run(watch, 2)
+        ended = [t for e, t, *_ in watch.events() if e == "exit"]
+        self.assertEqual(len(ended), 1)
+        self.assertLess(ended[0], started, "the next run started before the last ended")
+        self.assertTrue(self.group_alive(watch.proc.pid))
+        os.killpg(watch.proc.pid, signal.SIGINT)
+        self.assertEqual(watch.wait(), (130, "", "viewer: %s/Shaders/OG_F.glsl changed: starting the viewer again\n"
+                                        % directory))
+        self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
+
+    @staticmethod
+    def group_alive(group):
+        try:
+            os.killpg(group, 0)
+            return True
+        except ProcessLookupError:
+            return False
+
+
+if __name__ == "__main__":
+    harness.main()
