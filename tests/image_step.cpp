@@ -1,6 +1,7 @@
 // Runs the viewer's image step, as the fuzz target does (no GL), on each file
-// named and prints its outcome, one line a file: "refused REASON", "missing",
-// or "loaded WIDTH HEIGHT FORMAT SWIZZLE HEX": the GL format and swizzle the
+// named and prints its outcome, one line a file: the viewer's line for an
+// image not shown ("failed to load test.png: REASON"), or "loaded WIDTH
+// HEIGHT FORMAT SWIZZLE HEX": the GL format and swizzle the
 // upload would hand over, and the decoded bytes in hex, bottom row first.
 // "--largest=N" makes the GL's largest texture N for the files after it
 // (16384 until then, as in the fuzz target). Driven by test_image_step.py.
@@ -51,12 +52,8 @@ int main(int argc, char** argv)
             continue;
         }
         Image image = loadImage(argv[i], largestTexture);
-        if (!image.pixels && image.failure.empty()) {
-            std::printf("missing\n");
-            continue;
-        }
         if (!image.pixels) {
-            std::printf("refused %s\n", image.failure.c_str());
+            std::printf("%s\n", failureLine(image).c_str());
             continue;
         }
         std::printf("loaded %d %d %s ", image.width, image.height, name(GLint(image.format)));

@@ -648,7 +648,8 @@ def wrong(binary, prepared):
     found = []
     for (name, _, _, want), line in zip(prepared, outcomes(binary, [(p, n) for _, p, n, _ in prepared])):
         if isinstance(want, str):
-            got = line[len("refused "):] if line.startswith("refused ") else line[:60]
+            got = "missing" if line == harness.IMAGE_LINE else line[len(harness.IMAGE_LINE) + 2:] \
+                if line.startswith(harness.IMAGE_LINE + ": ") else line[:60]
             if got != want:
                 found.append((name, got, want))
         elif not line.startswith("loaded "):
