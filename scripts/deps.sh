@@ -2,7 +2,7 @@
 # Sourced by the commands in scripts/, and run in the chroots: installs what
 # the viewer, its tests and checks need (the same names in Debian 12 and 13).
 packages=(
-  dpkg-dev lintian desktop-file-utils debootstrap
+  dpkg-dev lintian desktop-file-utils debootstrap netpbm
   cmake make g++ clang libclang-rt-dev clang-format pkg-config python3
   libglfw3-dev libglm-dev libstb-dev zlib1g-dev python3-glad libx11-dev libegl-dev libegl1 libegl-mesa0
   inotify-tools

@@ -455,18 +455,27 @@ inline std::string tgaFault(const ImageFile& in, const ImageHeader& header)
 }
 
 // The PNG decoder inflates into one block whose size it keeps in an int:
-// wider or deeper pictures it cannot take at all.
+// wider or deeper pictures it cannot take at all. Apple's PNGs put a CgBI
+// chunk of 4 bytes before the header chunk, whose body then starts 16 bytes
+// later.
 inline std::string pngFault(const ImageFile& in, const ImageHeader& header)
 {
     const unsigned char channels[] = { 1, 0, 3, 1, 2, 0, 4 };
-    unsigned depth = in.head[24];
+    const unsigned char* ihdr = in.head + 16;
+    if (std::memcmp(in.head + 12, "CgBI", 4) == 0) {
+        if (big32(in.head + 8) != 4)
+            return "its CgBI chunk is not Apple's, of 4 bytes, but of "
+                + std::to_string(big32(in.head + 8));
+        ihdr += 16;
+    }
+    unsigned depth = ihdr[8];
     std::uint64_t inflated = (std::uint64_t(header.width) * depth + 7) / 8
-            * std::uint64_t(header.height) * channels[in.head[25] % 7]
+            * std::uint64_t(header.height) * channels[ihdr[9] % 7]
         + std::uint64_t(header.height);
     if (inflated > INT32_MAX)
         return sizeOf(header) + " at " + std::to_string(depth)
             + " bits a channel inflate to more than the decoder takes, 2 GiB; save it at 8 bits";
-    return pngStreamFault(in.file, in.head + 16);
+    return pngStreamFault(in.file, ihdr);
 }
 
 // What each format must hold beyond its size before it is decoded.

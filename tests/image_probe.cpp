@@ -35,6 +35,22 @@ GLuint compile(GLenum stage, const char* source)
     return shader;
 }
 
+// The unpack state GL starts with, as a fresh viewer has it: set again before
+// each file, so that no file is uploaded in the state an earlier one left.
+const struct {
+    GLenum name;
+    GLint value;
+} freshUnpack[] = {
+    { GL_UNPACK_ALIGNMENT, 4 },
+    { GL_UNPACK_ROW_LENGTH, 0 },
+    { GL_UNPACK_IMAGE_HEIGHT, 0 },
+    { GL_UNPACK_SKIP_ROWS, 0 },
+    { GL_UNPACK_SKIP_PIXELS, 0 },
+    { GL_UNPACK_SKIP_IMAGES, 0 },
+    { GL_UNPACK_SWAP_BYTES, GL_FALSE },
+    { GL_UNPACK_LSB_FIRST, GL_FALSE },
+};
+
 GLint largestTexture()
 {
     GLint largest = 0;
@@ -50,6 +66,9 @@ std::vector<unsigned char> sampled(const Image& image)
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    for (const auto& state : freshUnpack)
+        glPixelStorei(state.name, state.value);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     uploadImage(image);
 
     glGenTextures(1, &target);

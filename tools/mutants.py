@@ -66,6 +66,8 @@ MUTANTS = {
         "        kept.push_back(static_cast<char*>(std::memset(new char[64], 1, 64)));\n"),
     "viewPos no longer read by the shipped shaders": (
         "Shaders/OG_V.glsl", "toEye = -viewPos - FragPos;", "toEye = vec3(0.0, 0.0, 3.0) - FragPos;"),
+    "the unpack alignment set only for RGB": (
+        "src/image.h", "if (image.channels != 4)", "if (image.channels == 3)"),
     "a 16-bit PNM sample's low byte kept": (
         "src/image.h", "std::uint32_t(p[0] << 8 | p[1])", "std::uint32_t(p[1])"),
     "a file shorter than its pixels taken as whole": (
