@@ -213,6 +213,16 @@ def runtime_dir():
     return directory
 
 
+def install(cleanup):
+    """The build tree installed under a new prefix, which `cleanup` (a test's
+    or a test class's addCleanup) removes; returns the prefix."""
+    prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
+    cleanup(shutil.rmtree, prefix, True)
+    subprocess.run(["cmake", "--install", os.environ["BUILD_DIR"], "--prefix", prefix], check=True,
+                   stdout=subprocess.DEVNULL)
+    return prefix
+
+
 def stage(directory=None, vertex=None, fragment=None, image=None):
     """Lays out a working directory for the viewer: each file is None for the
     shipped one, bytes for that content, or False to leave it out."""

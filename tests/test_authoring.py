@@ -19,7 +19,6 @@ import time
 
 import harness
 
-BUILD_DIR = os.environ["BUILD_DIR"]
 CLOCK = 1.0
 NAMES = ("model, view, projection (mat4), lightPos, lightColor, objectColor, viewPos (vec3) and texture0"
          " (sampler2D)")
@@ -133,10 +132,7 @@ class Authoring(harness.TestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
-        cls.addClassCleanup(shutil.rmtree, cls.prefix, True)
-        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", cls.prefix], check=True,
-                       stdout=subprocess.DEVNULL)
+        cls.prefix = harness.install(cls.addClassCleanup)
         cls.command = os.path.join(cls.prefix, "bin", "viewer")
 
     def run_command(self, *args, env=None):

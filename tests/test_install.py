@@ -11,7 +11,6 @@ import tempfile
 
 import harness
 
-BUILD_DIR = os.environ["BUILD_DIR"]
 with open(os.path.join(harness.SOURCE_DIR, "packaging", "changelog")) as f:
     VERSION = f.readline().split("(")[1].split(")")[0]
 CLOCK = 1.0
@@ -21,10 +20,7 @@ EXAMPLE_LINE = re.compile(r"^  ([a-z-]+)  +\S", re.M)
 
 class Installed(harness.TestCase):
     def setUp(self):
-        self.prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
-        self.addCleanup(shutil.rmtree, self.prefix, ignore_errors=True)
-        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", self.prefix], check=True,
-                       stdout=subprocess.DEVNULL)
+        self.prefix = harness.install(self.addCleanup)
         self.command = os.path.join(self.prefix, "bin", "viewer")
 
     def frame(self, command, cwd):
