@@ -301,8 +301,9 @@ class Faults(Run):
         # reason, which its version may word otherwise; a failing GL loader
         # has no reason of its own to give, and none is left over from the
         # windowing library's start. Without Mesa's override llvmpipe offers
-        # 4.5, which the line names, with the command that asks for 4.6.
-        offered = ("; this display's GL offers OpenGL 4.5 core at most (4.5 (Core Profile) Mesa ", r"[0-9.]+",
+        # 4.5, which the line names, with the command that asks for 4.6; the
+        # Mesa version is as its packager gives it (Debian 13: 25.0.7-2+deb13u1).
+        offered = ("; this display's GL offers OpenGL 4.5 core at most (4.5 (Core Profile) Mesa ", r"[0-9][^ ,]*",
                    ", llvmpipe (", r"[^\n]*", "); Mesa's override asks it for 4.6: MESA_GL_VERSION_OVERRIDE=4.6 "
                    "MESA_GLSL_VERSION_OVERRIDE=460 viewer")
         for name, kw, step, reason, advice in (
