@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <regex>
@@ -163,6 +164,17 @@ static std::string unreadable(const std::string& path, const char* what)
 
 // The driver's log, a line each: FILE:LINE where the log gives a line (Mesa's
 // "0:7(12): ", or "0(7) : ", or "ERROR: 0:7: "), else FILE.
+// Whether a stage's source names a uniform, as a word. Mesa 25 calls a
+// uniform of the default block referenced by both stages when one alone
+// declares it, so GL's answer alone would name a file that never mentions it.
+static bool mentions(const std::string& file, const std::string& name)
+{
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return std::regex_search(text.str(), std::regex("\\b" + name + "\\b"));
+}
+
 static void logLines(const std::string& log, const std::string& file, const std::string& say,
     const std::string& what, std::vector<std::string>& lines)
 {
@@ -313,9 +325,15 @@ int main(int argc, char** argv)
             problem = ": uniform " + base + " is declared " + typeName(got[0])
                 + ", but the viewer sends a " + typeName(known->type) + ": declare it as "
                 + typeName(known->type) + " " + base;
-        if (!problem.empty() && got[2])
+        bool inVertex = got[2] && mentions(vertexFile, base);
+        bool inFragment = got[3] && mentions(fragmentFile, base);
+        if (!inVertex && !inFragment) {
+            inVertex = got[2];
+            inFragment = got[3];
+        }
+        if (!problem.empty() && inVertex)
             lines.push_back(vertexFile + problem);
-        if (!problem.empty() && got[3])
+        if (!problem.empty() && inFragment)
             lines.push_back(fragmentFile + problem);
     }
     count = 0;

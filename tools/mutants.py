@@ -137,7 +137,8 @@ MUTANTS = {
     "check: a uniform's type not compared": (
         "src/check.cpp", "else if (static_cast<GLenum>(got[0]) != known->type)", "else if (false)"),
     "check: a uniform named in the other stage's file": (
-        "src/check.cpp", "if (!problem.empty() && got[2])", "if (!problem.empty() && got[3])"),
+        "src/check.cpp", "if (!problem.empty() && inVertex)\n            lines.push_back(vertexFile + problem);",
+        "if (!problem.empty() && inVertex)\n            lines.push_back(fragmentFile + problem);"),
     "check: location 3 taken as fed": ("src/check.cpp", "if (got[1] > 2)", "if (got[1] > 3)"),
     "check: every input held to location 0's type": (
         "src/check.cpp", "!= inputs[got[1]].type)", "!= inputs[0].type)"),
