@@ -47,6 +47,8 @@ MISSING = (": missing; the viewer reads the %s from here: create it, or name the
            " test.png")
 NO_IMAGE = (': missing; the viewer prints "failed to load test.png" and draws the cubes without a surface: put the'
             " image there")
+LEGACY = " is not in core GLSL; "
+MAIN = "void main() { FragColor = vec4(objectColor * lightColor * shade, 1.0) * texture(texture0, shade.xy); }"
 JPEG = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xff\xd9"
 
 
@@ -86,11 +88,57 @@ CHECKS = {
                                  [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2 texture"
                                   " coordinate there: declare it as vec2"]),
     "a missing fragment file": ({"fragment": False}, "", [F + MISSING % "fragment shader"]),
-    "a syntax error on line 7": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense"))}, "",
-                                 [F + ":7: does not compile: …; correct the fragment shader there"]),
-    "stages that do not link": (
+    "an unknown error on line 7": ({"fragment": swap(FRAGMENT, ("void main() {", "void main() { nonsense;"))}, "",
+                                   [F + ":7: does not compile: …; correct the fragment shader there"]),
+    "an input the vertex stage never writes": (
         {"fragment": swap(FRAGMENT, ("in vec3 shade;", "in vec3 shade;\nin vec3 other;"), ("* shade", "* other"))},
-        "", [F + ": does not link with " + V + ": …; make the two stages' declarations agree"]),
+        "", [F + ":3: the fragment stage's in other is never written by the vertex stage; declare it out, of the same"
+             " type, in the vertex shader and write it there"]),
+    "stages of two types": ({"fragment": swap(FRAGMENT, ("in vec3", "in vec4"), ("r * shade,", "r * shade.xyz,"))},
+                            "", [F + ":2: the vertex stage's out shade is a vec3, but the fragment stage's in shade a"
+                                 " vec4; declare both of one type: `in vec3 shade;`"]),
+    "no #version": ({"fragment": swap(FRAGMENT, ("#version 460 core\n", ""))}, "", [
+        F + ":1: no #version line, so the driver reads this file as GLSL 1.10; a 4.6 core shader begins with:"
+        " `#version 460 core`"]),
+    "#version after a line": ({"fragment": swap(FRAGMENT, ("#version 460 core\nin vec3 shade;",
+                                                           "in vec3 shade;\n#version 460 core"))}, "",
+                              [F + ":2: #version comes after other lines; make it the file's first line"]),
+    "gl_FragColor": ({"fragment": swap(FRAGMENT, ("out vec4 FragColor;\n", ""), ("FragColor =", "gl_FragColor ="))},
+                     "", [F + ":6: gl_FragColor" + LEGACY + "declare an output of your own, out vec4 FragColor;"
+                          " before main, and write that: `" + MAIN + "`"]),
+    "gl_FragData": ({"fragment": swap(FRAGMENT, ("out vec4 FragColor;\n", ""), ("FragColor =", "gl_FragData[0] ="))},
+                    "", [F + ":6: gl_FragData" + LEGACY + "declare an output of your own, out vec4 FragColor;"
+                         " before main, and write that: `" + MAIN + "`"]),
+    "texture2D": ({"fragment": swap(FRAGMENT, ("texture(", "texture2D("))}, "",
+                  [F + ":7: texture2D" + LEGACY + "texture() reads every kind of sampler: `" + MAIN + "`"]),
+    "texture2DProj": ({"fragment": swap(FRAGMENT, ("texture(texture0, shade.xy)", "texture2DProj(texture0, shade)"))},
+                      "", [F + ":7: texture2DProj" + LEGACY + "textureProj() reads every kind of sampler: `"
+                           + MAIN.replace("texture(texture0, shade.xy)", "textureProj(texture0, shade)") + "`"]),
+    "textureCube": ({"fragment": swap(FRAGMENT, ("sampler2D", "samplerCube"),
+                                      ("texture(texture0, shade.xy)", "textureCube(texture0, shade)"))},
+                    "", [F + ":7: textureCube" + LEGACY + "texture() reads every kind of sampler: `"
+                         + MAIN.replace("shade.xy)", "shade)") + "`"]),
+    "attribute": ({"vertex": swap(VERTEX, ("layout(location = 0) in", "attribute"))}, "",
+                  [V + ":2: attribute" + LEGACY + "a vertex input is declared in, at the location the viewer feeds (0"
+                   " position, 1 texture coordinate, 2 normal): `layout(location = N) in vec3 aPos;`"]),
+    "varying": ({"vertex": swap(VERTEX, ("out vec3", "varying vec3"))}, "",
+                [V + ":8: varying" + LEGACY + "what the vertex stage passes on is declared out: `out vec3 shade;`"]),
+    "a missing semicolon, a blank and a comment before the next line": (
+        {"fragment": swap(FRAGMENT, ("lightColor;", "lightColor // white\n\n  // the surface"))}, "",
+        [F + ":5: this statement lacks its closing semicolon; end it with one: `uniform vec3 lightColor;`"]),
+    "a warning and an error": ({"fragment": swap(FRAGMENT, ("main() {", "main() { float u; FragColor = vec4(u); x;"))},
+                               "", [F + ":7: warning: `u' used uninitialized",
+                                    F + ":7: does not compile: error: `x' undeclared; correct the fragment shader"
+                                    " there"]),
+    "no colour written": ({"fragment": swap(FRAGMENT, ("FragColor =", "vec4 unused ="))}, "", [
+        F + ": writes no colour, so the viewer draws whatever the GPU leaves there; declare out vec4 FragColor; before"
+        " main and set it in main"]),
+    "no gl_Position written": ({"vertex": swap(VERTEX, ("gl_Position =", "vec4 unused ="))}, "", [
+        V + ": never writes gl_Position, so no cube reaches the screen; set it in main: gl_Position = projection *"
+        " view * model * vec4(aPos, 1.0);"]),
+    "#version 330 core": ({"vertex": swap(VERTEX, ("460", "330")), "fragment": swap(FRAGMENT, ("460", "330"))}, "",
+                          []),
+    "an unused uniform": ({"fragment": swap(FRAGMENT, ("out vec4", "uniform float unused;\nout vec4"))}, "", []),
     "a JPEG image": ({"image": JPEG}, "", ["{viewer}"]),
     "an image cut off": ({"image": harness.read("test.png")[:300]}, "", ["{viewer}"]),
     "a missing image": ({"image": False}, "", [IMAGE + NO_IMAGE]),
