@@ -160,6 +160,9 @@ int main()
         glfwTerminate();
         return status;
     }
+    // Escape pressed and released between two polls would go unseen when
+    // frames are slow: sticky keys keep the press until the next poll reads it.
+    glfwSetInputMode(window, GLFW_STICKY_KEYS, GLFW_TRUE);
     glfwMakeContextCurrent(window);
     if (!gladLoaderLoadGL()) {
         int status = fail("cannot load the OpenGL 4.6 entry points");
