@@ -343,6 +343,64 @@ inline std::string sizeOf(const ImageHeader& header)
     return std::to_string(header.width) + "x" + std::to_string(header.height) + " pixels";
 }
 
+// The decoder's own limits on a picture's size, which it checks before it
+// decodes and then words as a corrupt file, or for a PNG's header as a file
+// of no known kind: no side over STBI_MAX_DIMENSIONS (2^24), and the bytes
+// of its first block, sides times bytes a pixel, within an int (for a PNG
+// 2^30, a palette's pixels counted at four bytes). PNM is read here, not by
+// the decoder.
+const struct {
+    Format format;
+    std::int64_t most;
+    const char* words;
+} decoderLimits[] = {
+    { Format::Png, std::int64_t(1) << 30, "1 GiB" },
+    { Format::Gif, INT32_MAX, "2 GiB" },
+    { Format::Bmp, INT32_MAX, "2 GiB" },
+    { Format::Tga, INT32_MAX, "2 GiB" },
+};
+inline std::string decoderSizeFault(Format format, const ImageHeader& header, std::int64_t bytes)
+{
+    const std::int64_t side = std::int64_t(1) << 24;
+    for (const auto& limit : decoderLimits) {
+        if (limit.format != format)
+            continue;
+        if (header.width > side || header.height > side)
+            return sizeOf(header) + " is larger than the decoder takes, " + std::to_string(side)
+                + " pixels a side";
+        if (header.width * header.height * bytes > limit.most)
+            return sizeOf(header) + " at " + std::to_string(bytes)
+                + (bytes == 1 ? " byte" : " bytes") + " a pixel is larger than the decoder takes, "
+                + limit.words;
+    }
+    return "";
+}
+
+// A PNG's header chunk body: Apple's PNGs put a CgBI chunk of 4 bytes before
+// it, whose body then starts 16 bytes later; none for a CgBI chunk of
+// another size, which pngFault names.
+inline const unsigned char* pngIhdr(const ImageFile& in)
+{
+    if (std::memcmp(in.head + 12, "CgBI", 4) != 0)
+        return in.head + 16;
+    return big32(in.head + 8) == 4 ? in.head + 32 : nullptr;
+}
+
+// A PNG's size as its header gives it, against the decoder's limits, which
+// its header read applies and then words as a file of no known kind.
+inline std::string pngSizeFault(const ImageFile& in, ImageHeader& header)
+{
+    const unsigned char channels[] = { 1, 0, 3, 4, 2, 0, 4 };
+    const unsigned char* ihdr = pngIhdr(in);
+    if (formatOf(in) != Format::Png || !ihdr)
+        return "";
+    header.width = big32(ihdr);
+    header.height = big32(ihdr + 4);
+    // A colour type it does not know the decoder calls corrupt, after the
+    // sides.
+    return decoderSizeFault(Format::Png, header, ihdr[9] <= 6 ? channels[ihdr[9]] : 0);
+}
+
 inline std::string readHeader(const ImageFile& in, DecoderInput& input, ImageHeader& header)
 {
     if (formatOf(in) == Format::Pnm) {
@@ -354,6 +412,9 @@ inline std::string readHeader(const ImageFile& in, DecoderInput& input, ImageHea
         header.channels = in.head[1] == '5' ? 1 : 3;
         return "";
     }
+    std::string tooLarge = pngSizeFault(in, header);
+    if (!tooLarge.empty())
+        return tooLarge;
     int width = 0, height = 0;
     std::rewind(in.file);
     if (!stbi_info_from_callbacks(&decoderCallbacks, &input, &width, &height, &header.channels))
@@ -631,6 +692,8 @@ inline Image loadImage(const char* path, GLint (*largestTexture)())
         image.failure = readHeader(in, input, header);
     if (image.failure.empty())
         image.failure = sizeFault(header, largestTexture);
+    if (image.failure.empty() && formatOf(in) != Format::Png)
+        image.failure = decoderSizeFault(formatOf(in), header, header.channels);
     if (image.failure.empty())
         image.failure = formatFault(in, header);
     if (image.failure.empty())

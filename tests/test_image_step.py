@@ -20,6 +20,9 @@ import harness
 PILLOW = "Pillow's picture"
 SHORT = "the file ends before its pixels do: "
 PAST = "its pixels name colours past the end of its palette of "
+DECODER = "%s pixels at %s a pixel is larger than the decoder takes, %s"
+SIDE = "%s pixels is larger than the decoder takes, 16777216 pixels a side"
+CUT = "the file ends before its pixels do"
 NOT_A_KIND = "the decoder says: Image not of any known type, or corrupt"
 # Files of a special kind, for the rows that open no image: a directory, and
 # a file its reader may not read (the driver runs as nobody under root).
@@ -197,6 +200,12 @@ def bmp_fields(data, **fields):
         offset, size = {"at": (10, "<I"), "header": (14, "<I"), "bits": (28, "<H"), "compression": (30, "<I")}[name]
         struct.pack_into(size, data, offset, value)
     return bytes(data)
+
+
+def png_palette_cut(width, height):
+    """A palette PNG's header, a palette of one colour, and the start of its
+    first data chunk."""
+    return png_cut_in_data(width, height, 8, 3)[:33] + chunk(b"PLTE", bytes(3)) + png_cut_in_data(1, 1, 8, 3)[33:]
 
 
 def tga(width, height, bits, image_type, pixels, descriptor=0, ident=b"", colour_map=(0, 0, 0), cut=0):
@@ -494,6 +503,32 @@ def rows():
          "the decoder says: Corrupt PNG"),
         ("png-rgb", pil(pil_image("RGB", 5, 3), "png"), PILLOW),
         ("png-grey-alpha", pil(pil_image("LA", 5, 3), "png"), PILLOW),
+        # The decoder's own size limits, each side of each: 2^24 pixels a
+        # side; a PNG's sides times bytes a pixel (a palette's at four)
+        # within 1 GiB; BMP's, TGA's and GIF's within an int.
+        ("png-rgba-16384x16384", png_cut_in_data(16384, 16384, 8, 6), CUT),
+        ("png-rgba-16384x16385", png_cut_in_data(16384, 16385, 8, 6), DECODER % ("16384x16385", "4 bytes", "1 GiB")),
+        ("png-palette-16384x16384", png_palette_cut(16384, 16384), CUT),
+        ("png-palette-16384x16385", png_palette_cut(16384, 16385), DECODER % ("16384x16385", "4 bytes", "1 GiB")),
+        ("png-grey-16777216x64", png_cut_in_data(1 << 24, 64, 8, 0), CUT, 1 << 30),
+        ("png-grey-16777216x65", png_cut_in_data(1 << 24, 65, 8, 0), DECODER % ("16777216x65", "1 byte", "1 GiB"),
+         1 << 30),
+        ("png-grey-16777217x1", png_cut_in_data((1 << 24) + 1, 1, 8, 0), SIDE % "16777217x1", 1 << 30),
+        ("bmp-24-bit-32768x21845", harness.bmp(32768, 21845), SHORT + "32768x21845 pixels take 2147450934 bytes, and"
+         " it holds 54", 32768),
+        ("bmp-24-bit-32768x21846", harness.bmp(32768, 21846), DECODER % ("32768x21846", "3 bytes", "2 GiB"), 32768),
+        ("bmp-32-bit-32768x16383", harness.bmp(32768, 16383, 32), SHORT + "32768x16383 pixels take 2147352630 bytes,"
+         " and it holds 54", 32768),
+        ("bmp-32-bit-32768x16384", harness.bmp(32768, 16384, 32), DECODER % ("32768x16384", "4 bytes", "2 GiB"), 32768),
+        ("bmp-16777216x1", harness.bmp(1 << 24, 1), SHORT + "16777216x1 pixels take 50331702 bytes, and it holds 54",
+         1 << 30),
+        ("bmp-16777217x1", harness.bmp((1 << 24) + 1, 1), SIDE % "16777217x1", 1 << 30),
+        ("tga-24-bit-65535x10922", harness.tga(65535, 10922, 24), SHORT + "65535x10922 pixels take 2147319828 bytes,"
+         " and it holds 18", 65535),
+        ("tga-24-bit-65535x10923", harness.tga(65535, 10923, 24), DECODER % ("65535x10923", "3 bytes", "2 GiB"), 65535),
+        ("gif-screen-65535x8192", gif_screen(65535, 8192), "decoding it would take a block of 2048 MiB, out of"
+         " proportion to a file of %d bytes" % len(gif_screen(65535, 8192)), 65535),
+        ("gif-screen-65535x8193", gif_screen(65535, 8193), DECODER % ("65535x8193", "4 bytes", "2 GiB"), 65535),
         ("png-16-bit-rgba-16384-square", png_cut_in_data(16384, 16384, 16, 6),
          "16384x16384 pixels at 16 bits a channel inflate to more than the decoder takes, 2 GiB; save it at 8 bits"),
         # GIF and the decoder's block limit.
