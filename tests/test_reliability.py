@@ -211,7 +211,7 @@ class Run(harness.TestCase):
         env = dict(SANITIZER_ENV, **(env or {}))
         if SANITIZED or wrapper:
             env["VIEWER_KEEP_LOADED"] = "1"  # see preload.c
-        command, preload = [*wrapper, os.path.realpath(VIEWER)], True
+        command, preload = kw.pop("command", None) or [*wrapper, os.path.realpath(VIEWER)], True
         if nobody and os.geteuid() == 0:
             # Everything the unprivileged run needs is copied where it can read it.
             os.chmod(d, 0o755)
@@ -306,12 +306,21 @@ class Faults(Run):
         offered = ("; this display's GL offers OpenGL 4.5 core at most (4.5 (Core Profile) Mesa ", r"[0-9][^ ,]*",
                    ", llvmpipe (", r"[^\n]*", "); Mesa's override asks it for 4.6: MESA_GL_VERSION_OVERRIDE=4.6 "
                    "MESA_GLSL_VERSION_OVERRIDE=460 viewer")
+        # Through the command users type, the advice ends in the command as
+        # typed, an argument the shell would split quoted.
+        prefix = harness.install(self.addCleanup)
+        odd = harness.stage(os.path.join(prefix, "it's a scene"))
+        typed = offered[:-1] + (offered[-1] + " -- '%s'" % odd.replace("'", "'\\''"),)
         for name, kw, step, reason, advice in (
                 ("no display", {"display": None}, "initialise GLFW",
                  "X11: The DISPLAY environment variable is missing", r"[^\n]*"),
                 ("no 4.6 core context", {"gl_override": False},
                  "create a 1280x720 window with an OpenGL 4.6 core context", "GLX: Failed to create context",
                  r": GLXBadFBConfig" + "".join(p if i % 2 else re.escape(p) for i, p in enumerate(offered))),
+                ("no 4.6 core context, through the command",
+                 {"gl_override": False, "command": [os.path.join(prefix, "bin", "viewer"), "--", odd]},
+                 "create a 1280x720 window with an OpenGL 4.6 core context", "GLX: Failed to create context",
+                 r": GLXBadFBConfig" + "".join(p if i % 2 else re.escape(p) for i, p in enumerate(typed))),
                 ("GL loader failing", {"env": {"VIEWER_FAIL_GL_LOADER": "1"}}, "load the OpenGL 4.6 entry points",
                  None, None)):
             with self.subTest(name):
