@@ -377,13 +377,14 @@ inline std::string decoderSizeFault(Format format, const ImageHeader& header, st
 }
 
 // A PNG's header chunk body: Apple's PNGs put a CgBI chunk of 4 bytes before
-// it, whose body then starts 16 bytes later; none for a CgBI chunk of
-// another size, which pngFault names.
+// it, whose body then starts 16 bytes later. None where the chunk there is
+// not the header, which the decoder calls corrupt.
 inline const unsigned char* pngIhdr(const ImageFile& in)
 {
-    if (std::memcmp(in.head + 12, "CgBI", 4) != 0)
-        return in.head + 16;
-    return big32(in.head + 8) == 4 ? in.head + 32 : nullptr;
+    const unsigned char* ihdr = in.head + 16;
+    if (std::memcmp(in.head + 12, "CgBI", 4) == 0 && big32(in.head + 8) == 4)
+        ihdr += 16;
+    return std::memcmp(ihdr - 4, "IHDR", 4) == 0 ? ihdr : nullptr;
 }
 
 // A PNG's size as its header gives it, against the decoder's limits, which

@@ -22,6 +22,7 @@ SHORT = "the file ends before its pixels do: "
 PAST = "its pixels name colours past the end of its palette of "
 DECODER = "%s pixels at %s a pixel is larger than the decoder takes, %s"
 SIDE = "%s pixels is larger than the decoder takes, 16777216 pixels a side"
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 CUT = "the file ends before its pixels do"
 NOT_A_KIND = "the decoder says: Image not of any known type, or corrupt"
 # Files of a special kind, for the rows that open no image: a directory, and
@@ -514,6 +515,21 @@ def rows():
         ("png-grey-16777216x65", png_cut_in_data(1 << 24, 65, 8, 0), DECODER % ("16777216x65", "1 byte", "1 GiB"),
          1 << 30),
         ("png-grey-16777217x1", png_cut_in_data((1 << 24) + 1, 1, 8, 0), SIDE % "16777217x1", 1 << 30),
+        ("png-rgb-16384x21845", png_cut_in_data(16384, 21845, 8, 2), CUT, 1 << 30),
+        ("png-rgb-16384x21846", png_cut_in_data(16384, 21846, 8, 2), DECODER % ("16384x21846", "3 bytes", "1 GiB")),
+        ("png-grey-alpha-16384x32768", png_cut_in_data(16384, 32768, 8, 4), CUT, 1 << 30),
+        ("png-grey-alpha-16384x32769", png_cut_in_data(16384, 32769, 8, 4),
+         DECODER % ("16384x32769", "2 bytes", "1 GiB")),
+        ("png-apple-rgba-16384x16385",
+         PNG_SIGNATURE + chunk(b"CgBI", bytes(4)) + png_cut_in_data(16384, 16385, 8, 6)[8:],
+         DECODER % ("16384x16385", "4 bytes", "1 GiB")),
+        ("png-chunk-CgBJ-first", PNG_SIGNATURE + chunk(b"CgBJ", bytes(4)) + png_cut_in_data(16384, 16385, 8, 6)[8:],
+         NOT_A_KIND),
+        *(("png-colour-type-%d-16777216x65" % kind, png_cut_in_data(1 << 24, 65, 8, kind), NOT_A_KIND, 1 << 30)
+          for kind in (1, 5, 7)),
+        ("bmp-1x16777216", harness.bmp(1, 1 << 24), SHORT + "1x16777216 pixels take 67108917 bytes, and it holds 54",
+         1 << 30),
+        ("bmp-1x16777217", harness.bmp(1, (1 << 24) + 1), SIDE % "1x16777217", 1 << 30),
         ("bmp-24-bit-32768x21845", harness.bmp(32768, 21845), SHORT + "32768x21845 pixels take 2147450934 bytes, and"
          " it holds 54", 32768),
         ("bmp-24-bit-32768x21846", harness.bmp(32768, 21846), DECODER % ("32768x21846", "3 bytes", "2 GiB"), 32768),
