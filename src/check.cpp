@@ -575,8 +575,8 @@ static void outputContract(Scene& scene)
     if (!writes(scene.program, ""))
         problem(scene,
             scene.fragmentFile
-                + ": writes no colour, so the viewer draws whatever the GPU leaves there; declare "
-                  "out vec4 FragColor; before main and set it in main");
+                + ": writes no colour, so the viewer draws whatever the GPU leaves there; write "
+                  "one in main, to an output declared before it: out vec4 FragColor;");
     std::string source = readText(scene.vertexFile);
     const char* text = source.c_str();
     GLuint vertexOnly = glCreateShaderProgramv(GL_VERTEX_SHADER, 1, &text);

@@ -130,9 +130,9 @@ CHECKS = {
                                "", [F + ":7: warning: `u' used uninitialized",
                                     F + ":7: does not compile: error: `x' undeclared; correct the fragment shader"
                                     " there"]),
-    "no colour written": ({"fragment": swap(FRAGMENT, ("FragColor =", "vec4 unused ="))}, "", [
-        F + ": writes no colour, so the viewer draws whatever the GPU leaves there; declare out vec4 FragColor; before"
-        " main and set it in main"]),
+    "depth but no colour written": ({"fragment": swap(FRAGMENT, ("FragColor =", "gl_FragDepth = 0.5; vec4 unused ="))},
+                                    "", [F + ": writes no colour, so the viewer draws whatever the GPU leaves there;"
+                                         " write one in main, to an output declared before it: out vec4 FragColor;"]),
     "no gl_Position written": ({"vertex": swap(VERTEX, ("gl_Position =", "vec4 unused ="))}, "", [
         V + ": never writes gl_Position, so no cube reaches the screen; set it in main: gl_Position = projection *"
         " view * model * vec4(aPos, 1.0);"]),

@@ -137,18 +137,55 @@ MUTANTS = {
     "check: a uniform's type not compared": (
         "src/check.cpp", "else if (static_cast<GLenum>(got[0]) != known->type)", "else if (false)"),
     "check: a uniform named in the other stage's file": (
-        "src/check.cpp", "if (!problem.empty() && inVertex)\n            lines.push_back(vertexFile + problem);",
-        "if (!problem.empty() && inVertex)\n            lines.push_back(fragmentFile + problem);"),
+        "src/check.cpp", "if (!wrong.empty() && inVertex)\n            problem(scene, scene.vertexFile + wrong);",
+        "if (!wrong.empty() && inVertex)\n            problem(scene, scene.fragmentFile + wrong);"),
     "check: location 3 taken as fed": ("src/check.cpp", "if (got[1] > 2)", "if (got[1] > 3)"),
     "check: every input held to location 0's type": (
         "src/check.cpp", "!= inputs[got[1]].type)", "!= inputs[0].type)"),
     "check: the compile log's line number dropped": (
-        "src/check.cpp", 'file + ":" + match[1].str() + ": " + say', 'file + ": " + say'),
+        "src/check.cpp", 'std::string where = file + (line ? ":" + std::to_string(line) : "") + ": ";',
+        'std::string where = file + ": ";'),
     "check: the link failure after a compile failure reported too": (
-        "src/check.cpp", "else if (lines.empty())", "else"),
+        "src/check.cpp", "else if (!scene.problems)\n            logLines(", "else\n            logLines("),
     "check: the image's reason without the viewer's words": (
-        "src/check.cpp", "lines.push_back(failureLine(image));", "lines.push_back(image.failure);"),
-    "check: problems found and status 0": ("src/check.cpp", "return lines.empty() ? 0 : 1;", "return 0;"),
+        "src/check.cpp", "problem(scene, failureLine(image));", "problem(scene, image.failure);"),
+    "check: problems found and status 0": ("src/check.cpp", "return scene.problems ? 1 : 0;", "return 0;"),
+    "check: known mistakes not looked up": (
+        "src/check.cpp", "if (applies && (!*mistake.stage", "if (false && (!*mistake.stage"),
+    "check: a row for one stage applied to the other": (
+        "src/check.cpp", "(!*mistake.stage || stage == mistake.stage)", "(!*mistake.stage || stage != mistake.stage)"),
+    "check: a missing semicolon blamed on the next statement": (
+        "src/check.cpp", "if (mistake.blame == Blame::CodeBefore && line >= 1",
+        "if (false && mistake.blame == Blame::CodeBefore && line >= 1"),
+    "check: a comment line taken for the statement before": (
+        "src/check.cpp", 'return at != std::string::npos && line.compare(at, 2, "//") != 0;',
+        "return at != std::string::npos;"),
+    "check: the driver's consequences of an explained mistake kept": (
+        "src/check.cpp", "|| (line && line == explainedAt))", "|| false)"),
+    "check: every error after a missing #version kept": (
+        "src/check.cpp", "explainedAt = known->blame == Blame::NoVersion ? std::string::npos : line;",
+        "explainedAt = line;"),
+    "check: a missing #version not seen": (
+        "src/check.cpp", 'bool unversioned = stage != "PROGRAM" && !versioned(source);', "bool unversioned = false;"),
+    "check: the learner's line not rewritten": (
+        "src/check.cpp", "if (*mistake.from && line >= 1", "if (false && line >= 1"),
+    "check: a warning called an error": (
+        "src/check.cpp", 'parts[1].str().find("warning") != std::string::npos', "false"),
+    "check: no colour written let through": (
+        "src/check.cpp", 'if (!writes(scene.program, ""))', "if (false)"),
+    "check: gl_FragDepth taken for a colour": (
+        "src/check.cpp", 'wanted.empty() ? std::strncmp(name, "gl_", 3) != 0', "wanted.empty() ? true"),
+    "check: gl_Position not looked for": (
+        "src/check.cpp", 'if (linked && !writes(vertexOnly, "gl_Position"))', "if (false)"),
+    "launcher: the advice without the command as typed": (
+        "packaging/viewer.in", 'line="${line%viewer}$typed"', 'line="$line"'),
+    "launcher: an argument the shell would split left unquoted": (
+        "packaging/viewer.in", "typed=\"$typed '$(printf '%s' \"$arg\" | sed \"s/'/'\\\\\\\\''/g\")'\"",
+        "typed=\"$typed $arg\""),
+    "launcher: the viewer's status lost after its standard error is filtered": (
+        "packaging/viewer.in", 'exit "$status"\n  fi\n  log=$(mktemp)', 'exit 0\n  fi\n  log=$(mktemp)'),
+    "viewer: no sticky keys, a tap between two polls missed": (
+        "src/main.cpp", "glfwSetInputMode(window, GLFW_STICKY_KEYS, GLFW_TRUE);", ""),
     "no turn to Debian's Python when the first lacks Pillow": (
         "CMakeLists.txt", "if(VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND EXISTS /usr/bin/python3)",
         "if(FALSE)"),
