@@ -521,8 +521,9 @@ def rows():
         ("png-grey-alpha-16384x32769", png_cut_in_data(16384, 32769, 8, 4),
          DECODER % ("16384x32769", "2 bytes", "1 GiB")),
         ("png-apple-rgba-16384x16385",
-         PNG_SIGNATURE + chunk(b"CgBI", bytes(4)) + png_cut_in_data(16384, 16385, 8, 6)[8:],
+         PNG_SIGNATURE + chunk(b"CgBI", b"\x50\x00\x20\x02") + png_cut_in_data(16384, 16385, 8, 6)[8:],
          DECODER % ("16384x16385", "4 bytes", "1 GiB")),
+        ("png-chunk-IHDX-first", png_cut_in_data(16384, 16385, 8, 6).replace(b"IHDR", b"IHDX"), NOT_A_KIND),
         ("png-chunk-CgBJ-first", PNG_SIGNATURE + chunk(b"CgBJ", bytes(4)) + png_cut_in_data(16384, 16385, 8, 6)[8:],
          NOT_A_KIND),
         *(("png-colour-type-%d-16777216x65" % kind, png_cut_in_data(1 << 24, 65, 8, kind), NOT_A_KIND, 1 << 30)

@@ -151,7 +151,7 @@ MUTANTS = {
         "src/check.cpp", "problem(scene, failureLine(image));", "problem(scene, image.failure);"),
     "check: problems found and status 0": ("src/check.cpp", "return scene.problems ? 1 : 0;", "return 0;"),
     "check: known mistakes not looked up": (
-        "src/check.cpp", "if (applies && (!*mistake.stage", "if (false && (!*mistake.stage"),
+        "src/check.cpp", "if (applies && (!*mistake.stage", "if (applies && false && (!*mistake.stage"),
     "check: a row for one stage applied to the other": (
         "src/check.cpp", "(!*mistake.stage || stage == mistake.stage)", "(!*mistake.stage || stage != mistake.stage)"),
     "check: a missing semicolon blamed on the next statement": (
@@ -166,7 +166,8 @@ MUTANTS = {
         "src/check.cpp", "explainedAt = known->blame == Blame::NoVersion ? std::string::npos : line;",
         "explainedAt = line;"),
     "check: a missing #version not seen": (
-        "src/check.cpp", 'bool unversioned = stage != "PROGRAM" && !versioned(source);', "bool unversioned = false;"),
+        "src/check.cpp", 'bool unversioned = stage != "PROGRAM" && !versioned(source);',
+        'bool unversioned = stage == "" && !versioned(source);'),
     "check: the learner's line not rewritten": (
         "src/check.cpp", "if (*mistake.from && line >= 1", "if (false && line >= 1"),
     "check: a warning called an error": (
