@@ -174,7 +174,7 @@ class Shots(harness.TestCase):
                 if kw:
                     status, out, err = viewer.wait()
                     self.assertEqual((status, out), (1, ""))
-                    self.assertRegex(err, r"\Aviewer: cannot create a 1280x720 window [^\n]+ viewer\n\Z")
+                    self.assertRegex(err, r"\Aviewer: cannot create a 1280x720 window [^\n]+ viewer --notify\n\Z")
                 else:
                     viewer.wait_window(2)
                     viewer.escape()
