@@ -325,6 +325,21 @@ static std::string explain(const Mistake& mistake, const std::smatch& said, cons
     return written.empty() ? out : out + ": `" + written + "`";
 }
 
+// The table's first row that explains a message of a stage, its groups in
+// said.
+static const Mistake* knownMistake(
+    const std::string& message, const std::string& stage, bool unversioned, std::smatch& said)
+{
+    for (const Mistake& mistake : mistakes) {
+        bool applies = mistake.blame == Blame::NoVersion
+            ? unversioned && std::regex_search(message, said, std::regex(""))
+            : std::regex_search(message, said, std::regex(mistake.pattern));
+        if (applies && (!*mistake.stage || stage == mistake.stage))
+            return &mistake;
+    }
+    return nullptr;
+}
+
 // A stage's log (or the link's, tagged PROGRAM), a line each: a known
 // mistake explained, once for its line, and the driver's other errors on
 // that line left out as its consequences; a warning as a warning; an
@@ -357,20 +372,9 @@ static void logLines(Scene& scene, const std::string& log, const std::string& st
             scene.lines.push_back(where + "warning: " + message);
             continue;
         }
-        const Mistake* known = nullptr;
-        for (const Mistake& mistake : mistakes) {
-            bool applies = mistake.blame == Blame::NoVersion
-                ? unversioned
-                : std::regex_search(message, said, std::regex(mistake.pattern));
-            if (applies && (!*mistake.stage || stage == mistake.stage)) {
-                known = &mistake;
-                break;
-            }
-        }
+        const Mistake* known = knownMistake(message, stage, unversioned, said);
         if (explainedAt == std::string::npos || (line && line == explainedAt))
             continue;
-        if (known && known->blame == Blame::NoVersion)
-            std::regex_search(message, said, std::regex(""));
         if (known) {
             std::size_t to = blamed(*known, said, line, column, source);
             problem(scene, explain(*known, said, file, to, source));
