@@ -123,9 +123,9 @@ CHECKS = {
                    " position, 1 texture coordinate, 2 normal): `layout(location = N) in vec3 aPos;`"]),
     "varying": ({"vertex": swap(VERTEX, ("out vec3", "varying vec3"))}, "",
                 [V + ":8: varying" + LEGACY + "what the vertex stage passes on is declared out: `out vec3 shade;`"]),
-    "a missing semicolon, a blank and a comment before the next line": (
-        {"fragment": swap(FRAGMENT, ("lightColor;", "lightColor // white\n\n  // the surface"))}, "",
-        [F + ":5: this statement lacks its closing semicolon; end it with one: `uniform vec3 lightColor;`"]),
+    "a missing semicolon, a blank and a comment before the last line": (
+        {"fragment": swap(FRAGMENT, ("texture0;", "texture0 // the image\n\n  // lit"))}, "",
+        [F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
     "a warning and an error": ({"fragment": swap(FRAGMENT, ("main() {", "main() { float u; FragColor = vec4(u); x;"))},
                                "", [F + ":7: warning: `u' used uninitialized",
                                     F + ":7: does not compile: error: `x' undeclared; correct the fragment shader"

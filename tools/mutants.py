@@ -157,6 +157,10 @@ MUTANTS = {
     "check: a missing semicolon blamed on the next statement": (
         "src/check.cpp", "if (mistake.blame == Blame::CodeBefore && line >= 1",
         "if (false && mistake.blame == Blame::CodeBefore && line >= 1"),
+    "check: a statement unfinished before the last line blamed on the last": (
+        "src/check.cpp", "line >= 1 && line <= source.size()\n", "line >= 1 && line < source.size()\n"),
+    "check: the driver's column counted from 0": (
+        "src/check.cpp", "substr(0, column > 0 ? column - 1 : 0)", "substr(0, column)"),
     "check: a comment line taken for the statement before": (
         "src/check.cpp", 'return at != std::string::npos && line.compare(at, 2, "//") != 0;',
         "return at != std::string::npos;"),
