@@ -225,7 +225,7 @@ def install(cleanup):
     prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
     cleanup(shutil.rmtree, prefix, True)
     subprocess.run(["cmake", "--install", os.environ["BUILD_DIR"], "--prefix", prefix], check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, timeout=120)
     return prefix
 
 
@@ -666,7 +666,7 @@ def pic(width, height, packets):
 def convert(*options):
     """test.png converted by ImageMagick; the last option names the format."""
     return subprocess.run(["convert", os.path.join(SOURCE_DIR, "test.png"), *options[:-1], options[-1] + ":-"],
-                          capture_output=True, check=True).stdout
+                          capture_output=True, check=True, timeout=120).stdout
 
 
 if __name__ == "__main__" and sys.argv[1:2] == ["--reap"]:

@@ -19,7 +19,8 @@ ONE_LINE = r"viewer: [^\n]+\n"
 
 def pixels(path):
     """A PNG's RGB bytes, as ImageMagick, not the writer, reads them."""
-    done = subprocess.run(["convert", "png:" + path, "-depth", "8", "rgb:-"], capture_output=True, check=True)
+    done = subprocess.run(["convert", "png:" + path, "-depth", "8", "rgb:-"], capture_output=True, check=True,
+                          timeout=120)
     return done.stdout
 
 
