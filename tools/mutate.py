@@ -80,7 +80,8 @@ TOKEN = re.compile(r"""(?P<skip>//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\])*"|^[ \t]*\#[^
     |(?P<word>[A-Za-z_]\w*)
     |(?P<op><<=|>>=|<=|>=|==|!=|&&|\|\||<<|>>|->|::|\+\+|--|[-+*/%&|^!~<>=?:;,.(){}\[\]])
     |(?P<space>\s+)""", re.S | re.M | re.X)
-TEMPLATES = {"static_cast", "reinterpret_cast", "const_cast", "max", "min"}
+TEMPLATES = {"static_cast", "reinterpret_cast", "const_cast", "max", "min", "optional", "vector", "array", "pair",
+             "unique_ptr", "numeric_limits"}
 FLIP = {"<": ">=", ">=": "<", ">": "<=", "<=": ">", "==": "!=", "!=": "=="}
 STRICTNESS = {"<": "<=", "<=": "<", ">": ">=", ">=": ">"}
 CHARS = {"\\t": 9, "\\n": 10, "\\r": 13, "\\0": 0}
@@ -334,7 +335,7 @@ def work_tree(work):
     shown = json.loads(subprocess.run(["ctest", "--test-dir", tree, "--show-only=json-v1"], capture_output=True,
                                       check=True).stdout)
     tests = {}
-    for test in shown["tests"]:
+    for test in (t for t in shown["tests"] if "command" in t):  # those whose program is built
         properties = {p["name"]: p["value"] for p in test.get("properties", [])}
         env = dict(os.environ, **dict(v.split("=", 1) for v in properties.get("ENVIRONMENT", [])))
         tests[test["name"]] = (test["command"], env, float(properties.get("TIMEOUT", 300)))
