@@ -471,19 +471,21 @@ def marked(token):
     return found
 
 
+def end(token):
+    """Kills every process that carries the run's token; whether none was left."""
+    left = marked(token)
+    for pid in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    return not left
+
+
 def reap(token):
     """The reaper: once the run's process has ended, kills what it marked."""
     sys.stdin.buffer.read()  # its end: the run's own deadline, CTest's timeout, bounds it
-
-    def none_left():
-        left = marked(token)
-        for pid in left:
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        return not left
-    poll(none_left, 30)
+    poll(lambda: end(token), 30)
 
 
 class TestCase(unittest.TestCase):

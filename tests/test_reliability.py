@@ -440,6 +440,7 @@ class Leftovers(harness.TestCase):
                 self.assertTrue(harness.poll(lambda: os.path.exists(ready) or held.poll() is not None, 120),
                                 "the watch did not show its window")
                 token = harness.pathlib.Path(ready).read_text()
+                self.addCleanup(harness.poll, lambda token=token: harness.end(token), 30)
                 names = sorted(harness.marked(token).values())
                 self.assertTrue({"Xvfb", "viewer"} <= set(names), names)
                 held.send_signal(sig)

@@ -17,7 +17,7 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # MUTANTS_TESTS=a,b runs only those: the launcher's and the check's mistakes
 # pass every test of the viewer itself.
 TESTS = ["shader_class", "image_regressions", "images", "examples", "python_choice", "viewer_lifecycle", "shots",
-         "scene", "faults", "soak", "gl_call_order", "same_picture", "memcheck", "authoring"]
+         "scene", "faults", "soak", "gl_call_order", "same_picture", "memcheck", "authoring", "leftovers"]
 TESTS = os.environ.get("MUTANTS_TESTS", ",".join(TESTS)).split(",")
 TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
            "image_probe", "fuzz_replay"]
@@ -149,6 +149,14 @@ MUTANTS = {
     "check: the image's reason without the viewer's words": (
         "src/check.cpp", "lines.push_back(failureLine(image));", "lines.push_back(image.failure);"),
     "check: problems found and status 0": ("src/check.cpp", "return lines.empty() ? 0 : 1;", "return 0;"),
+    # The harness's reaper, which ends what a test started however the test ends.
+    "tests: no reaper started": (
+        "tests/harness.py", '    subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token]',
+        '    0 and subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token]'),
+    "tests: the reaper kills nothing": ("tests/harness.py", "poll(lambda: end(token), 30)", "poll(lambda: True, 30)"),
+    "tests: the reaper looks for another run's mark": (
+        "tests/harness.py", 'mark, found = ("%s=%s" % (RUN_MARK, token)).encode(), {}',
+        'mark, found = ("%s=%s." % (RUN_MARK, token)).encode(), {}'),
     "no turn to Debian's Python when the first lacks Pillow": (
         "CMakeLists.txt", "if(VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND EXISTS /usr/bin/python3)",
         "if(FALSE)"),
