@@ -2,14 +2,16 @@
 viewer shows at the fixed clock (held against the tests' preload's frame,
 read back by another reader), sequences by name and clock, bad input in one
 line; --at holds the light of a plain run and of --watch; --fps counts what the tests' preload
-counts; the menu's command passes a failure to notify-send."""
+counts, a stall's empty seconds too; the menu's command passes a failure to notify-send."""
 import os
 import re
 import shlex
 import shutil
+import signal
 import statistics
 import subprocess
 import tempfile
+import time
 
 import harness
 
@@ -142,17 +144,33 @@ class Shots(harness.TestCase):
                 self.assertFalse(first[2] == self.reference(self.stage(), 2.5), "a frame at another clock alike")
 
     def test_fps_counts_the_frames_shown(self):
-        viewer = self.launched("--fps")
-        viewer.until(lambda: viewer.stderr().count("\n") >= 3, "three seconds' lines")
-        viewer.kill()
-        lines = viewer.stderr().split("\n")[:3]
-        swaps = [e[1] / 1e9 for e in viewer.events() if e[0] == "frame"]
-        for k, line in enumerate(lines, 1):
-            found = re.fullmatch(r"(\d+) frames in 1 s: median (\d+\.\d\d) ms, slowest (\d+\.\d\d) ms", line)
-            self.assertTrue(found, line)
-            times = [(b - a) * 1e3 for a, b in zip(swaps, swaps[1:]) if swaps[0] + k - 1 < b <= swaps[0] + k]
-            for shown, counted in zip(map(float, found.groups()), (len(times), statistics.median(times), max(times))):
-                self.assertAlmostEqual(shown, counted, delta=counted / 10, msg="second %d: %s" % (k, line))
+        # Rows: a run as it comes, and one stopped for 2.5 s after its first
+        # frames, whose seconds without a swap each read 0 frames.
+        for stall in (0, 2.5):
+            with self.subTest(stall=stall):
+                viewer = self.launched("--fps")
+                if stall:
+                    viewer.wait_frames(3)
+                    os.killpg(viewer.proc.pid, signal.SIGSTOP)
+                    time.sleep(stall)  # the stall itself, the input
+                    os.killpg(viewer.proc.pid, signal.SIGCONT)
+                viewer.until(lambda: viewer.stderr().count("\n") >= 5, "five seconds' lines")
+                viewer.kill()
+                lines = viewer.stderr().split("\n")[:5]
+                swaps = [e[1] / 1e9 for e in viewer.events() if e[0] == "frame"]
+                if stall:
+                    self.assertIn("0 frames in 1 s", lines)
+                for k, line in enumerate(lines, 1):
+                    times = [(b - a) * 1e3 for a, b in zip(swaps, swaps[1:]) if swaps[0] + k - 1 < b <= swaps[0] + k]
+                    if not times:
+                        self.assertEqual(line, "0 frames in 1 s")
+                        continue
+                    found = re.fullmatch(r"(\d+) frames in 1 s: median (\d+\.\d\d) ms, slowest (\d+\.\d\d) ms",
+                                         line)
+                    self.assertTrue(found, line)
+                    for shown, counted in zip(map(float, found.groups()),
+                                              (len(times), statistics.median(times), max(times))):
+                        self.assertAlmostEqual(shown, counted, delta=counted / 10, msg="second %d: %s" % (k, line))
 
     def test_menu_entry_passes_failures_to_notify_send(self):
         with open(os.path.join(self.prefix, "share", "applications", "viewer.desktop")) as f:

@@ -101,6 +101,8 @@ MUTANTS = {
     'fps: frames timed from the first swap': (
         'src/launch_preload.c', '    last = t;\n}',
         '}'),
+    "fps: a stall's empty seconds left out": (
+        'src/launch_preload.c', 'while (t > start + 1) {', 'if (t > start + 1) {'),
     "fps: a second's frames counted twice": (
         'src/launch_preload.c', 'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", count,',
         'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", 2 * count,'),

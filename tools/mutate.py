@@ -21,7 +21,7 @@ Not mutated, as said in the output: comments, strings and preprocessor
 lines (stb's configuration), and uploadImage, which needs GL (the `images`
 test's probe checks it).
 Usage: mutate.py [FILE ...] [--build DIR] [--work DIR] [--jobs N] [--rows PREFIX] [--only FILE:LINE ...]
-                 [--sample N] [--list]
+                 [--functions NAME ...] [--sample N] [--list]
 """
 import argparse
 import concurrent.futures
@@ -366,7 +366,7 @@ def judge(tests, chosen):
     return "SURVIVED"
 
 
-def plan_for(path, only, sample):
+def plan_for(path, only, sample, functions=()):
     """(where, path, mutated text, what, the line as written, function) for each chosen mutant of path."""
     text = (SOURCE / path).read_text()
     shell = path.endswith(".in")
@@ -376,8 +376,8 @@ def plan_for(path, only, sample):
     for start, end, new, what in found:
         line = text.count("\n", 0, start) + 1
         column = start - text.rfind("\n", 0, start)
-        if not only or "%s:%d" % (path, line) in only:
-            function = next((name for first, last, name in spans if first <= start <= last), "")
+        function = next((name for first, last, name in spans if first <= start <= last), "")
+        if (not only or "%s:%d" % (path, line) in only) and (not functions or function in functions):
             plan.append(("%s:%d:%d" % (path, line, column), path, text[:start] + new + text[end:], what,
                          text.splitlines()[line - 1].strip(), function))
     step = max(1, len(plan) // sample) if sample else 1
@@ -444,6 +444,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=2, help="image step mutants built and run at once")
     parser.add_argument("--only", nargs="*", default=[], help="FILE:LINE, e.g. src/image.h:120")
     parser.add_argument("--rows", default="", help="only the image step's rows whose name starts so, e.g. fuzz-")
+    parser.add_argument("--functions", nargs="*", default=[], help="only the mutants in these functions")
     parser.add_argument("--sample", type=int, default=0, help="about N mutants a file, evenly spread")
     parser.add_argument("--list", action="store_true", help="print the mutants and their tests, and run none")
     args = parser.parse_args()
@@ -452,7 +453,7 @@ def main():
         sys.exit("mutate.py: no mutants for %s; files: %s" % (", ".join(unknown), " ".join(FILES + list(TARGETS))))
     print("not mutated: comments, strings, preprocessor lines (stb's configuration), here-documents; "
           + "; ".join("%s: %s" % item for item in SKIPPED_FUNCTIONS.items()))
-    plans = {path: plan_for(path, args.only, args.sample) for path in args.files}
+    plans = {path: plan_for(path, args.only, args.sample, args.functions) for path in args.files}
     if args.list:
         for path, plan in plans.items():
             for mutant in plan:
