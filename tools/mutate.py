@@ -13,7 +13,7 @@ The image step's mutants are built into its driver (tests/image_step.cpp,
 -O0 with AddressSanitizer, the headers it includes precompiled and the
 decoder's body built once unless decoder.h is mutated) and run on every row
 of tests/test_image_step.py. The others are built in a copy of the tree
-(WORK, made on first use, kept with --work) at -O0 and judged by the CTest
+(one a job, made on first use, kept with --work DIR) at -O0 and judged by the CTest
 tests, or the test methods (-k), that TARGETS names for the function the
 mutant is in. Prints the survivors and those that did not compile, with
 file:line, and the figures for each file; exits 1 if any survived.
@@ -43,25 +43,28 @@ import test_image_step  # noqa: E402
 FILES = ["src/image.h", "src/decoder.h"]  # the image step's, judged by its rows
 # The other programs: the build target a mutant is built into, and, by the
 # function it is in ("" for the rest of the file), the CTest tests that judge
-# it, each with the test methods to run (-k patterns; none: all of them).
-# The quickest tests that can tell each part's mistakes: the check's table
-# runs without a display; the library's and the launcher's parts each have
-# their methods in the shots, install and authoring tests.
-SHOT = [("shots", "-k", "shot_is", "-k", "sequence")]
-OPTIONS = [("shots", "-k", "bad_input", "-k", "sequence_lengths")]
+# it, quickest first, each with the test methods to run (-k patterns; none:
+# all of them). The quickest tests that can tell each part's mistakes: the
+# check's table runs without a display; the library's and the launcher's
+# parts each have their methods in the shots, install and authoring tests.
+SHOT = [("shots", "-k", "shot_is")]
+OPTIONS = [("shots", "-k", "bad_input"), ("shots", "-k", "sequence_lengths")]
+FPS = [("shots", "-k", "fps")]
 LAUNCHER_OPTIONS = [("install", "-k", "answers"), ("shots", "-k", "bad_input"),
                     ("authoring", "-k", "misuse", "-k", "check_misuse")]
 TARGETS = {
     "src/check.cpp": ("viewer-check", {"": [("authoring", "-k", "test_check")]}),
     "src/launch_preload.c": ("launch", {
-        "": [("shots",)],
+        "": OPTIONS + SHOT + [("shots", "-k", "sequence_frames")] + FPS,
         "bad": OPTIONS, "seconds": OPTIONS, "one_number": OPTIONS, "name_of": OPTIONS, "writable": OPTIONS,
-        "glfwGetTime": [("shots", "-k", "at_holds", "-k", "sequence_frames")],
-        "chunk": SHOT, "write_png": SHOT, "shoot": SHOT,
-        "now": [("shots", "-k", "fps")], "earlier": [("shots", "-k", "fps")],
-        "count_frame": [("shots", "-k", "fps")]}),
+        "glfwGetTime": [("shots", "-k", "sequence_frames"), ("shots", "-k", "at_holds")],
+        "chunk": SHOT, "write_png": SHOT, "shoot": SHOT + [("shots", "-k", "sequence_frames")],
+        "now": FPS, "earlier": FPS, "count_frame": FPS,
+        "glfwSwapBuffers": SHOT + [("shots", "-k", "sequence")] + FPS,
+        "glfwTerminate": [("shots", "-k", "bad_input")]}),
     "packaging/viewer.in": ("viewer_install_files", {
-        "": [("install",), ("shots",), ("authoring", "-k", "check", "-k", "new", "-k", "misuse")],
+        "": LAUNCHER_OPTIONS + [("install",), ("shots", "-k", "shot_is", "-k", "at_holds", "-k", "fps"),
+                                ("authoring", "-k", "check", "-k", "new")],
         "usage": LAUNCHER_OPTIONS, "misuse": LAUNCHER_OPTIONS, "operand": LAUNCHER_OPTIONS,
         "say": [("shots", "-k", "menu_entry"), ("authoring", "-k", "misuse")],
         "notify": [("shots", "-k", "menu_entry")],
@@ -384,29 +387,37 @@ def plan_for(path, only, sample, functions=()):
     return plan[::step]
 
 
-def run_programs(plan, work):
-    """Each mutant of the programs outside the image step, built in the work
-    tree and judged by its tests; yields (mutant, verdict)."""
-    src, tree, tests = work_tree(work)
+def run_programs(plan, work, jobs):
+    """Each mutant of the programs outside the image step, built in a work
+    tree and judged by its tests, `jobs` trees at once; yields (mutant, verdict)."""
+    trees = [work_tree(work / ("job%d" % j)) for j in range(jobs)]
+    src, tree, tests = trees[0]
     chosen = {m[1]: TARGETS[m[1]] for m in plan}
     for path, (target, by_function) in chosen.items():
         wanted = {tuple(t) for m in plan if m[1] == path for t in by_function.get(m[5], by_function[""])}
         for test in sorted(wanted):
             if judge(tests, [test]) != "SURVIVED":
                 sys.exit("mutate.py: the committed %s fails %s; run that test" % (path, " ".join(test)))
-    try:
-        for mutant in plan:
-            path, target, by_function = mutant[1], *TARGETS[mutant[1]]
+    free = list(trees)
+
+    def run(mutant):
+        src, tree, tests = free.pop()
+        path, (target, by_function) = mutant[1], TARGETS[mutant[1]]
+        try:
             (src / path).write_text(mutant[2])
-            built = subprocess.run(["cmake", "--build", tree, "--target", target], capture_output=True)
-            if built.returncode != 0:
-                yield mutant, "did not compile"
-                continue
-            yield mutant, judge(tests, by_function.get(mutant[5], by_function[""]))
-    finally:
-        for path in chosen:
+            if subprocess.run(["cmake", "--build", tree, "--target", target], capture_output=True).returncode:
+                return "did not compile"
+            return judge(tests, by_function.get(mutant[5], by_function[""]))
+        finally:
             shutil.copy(SOURCE / path, src / path)  # a new time, so that the target is built again
-            subprocess.run(["cmake", "--build", tree, "--target", TARGETS[path][0]], capture_output=True)
+            free.append((src, tree, tests))
+    try:
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            yield from zip(plan, pool.map(run, plan))
+    finally:
+        for src, tree, _ in trees:
+            for path in chosen:
+                subprocess.run(["cmake", "--build", tree, "--target", TARGETS[path][0]], capture_output=True)
 
 
 def run_image(plan, args, scratch):
@@ -439,9 +450,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("files", nargs="*", default=FILES + list(TARGETS), help="default: every file")
     parser.add_argument("--build", default=str(SOURCE / "build"), help="a build tree holding the GL loader's headers")
-    parser.add_argument("--work", help="where the programs' copy of the tree is built and kept (default: a "
-                        "temporary directory)")
-    parser.add_argument("--jobs", type=int, default=2, help="image step mutants built and run at once")
+    parser.add_argument("--work", help="where the programs' copies of the tree, one a job, are built and kept "
+                        "(default: a temporary directory)")
+    parser.add_argument("--jobs", type=int, default=2, help="mutants built and run at once")
     parser.add_argument("--only", nargs="*", default=[], help="FILE:LINE, e.g. src/image.h:120")
     parser.add_argument("--rows", default="", help="only the image step's rows whose name starts so, e.g. fuzz-")
     parser.add_argument("--functions", nargs="*", default=[], help="only the mutants in these functions")
@@ -466,7 +477,8 @@ def main():
     image = [m for path in args.files if path in FILES for m in plans[path]]
     programs = [m for path in args.files if path in TARGETS for m in plans[path]]
     counts, spent = {}, {}
-    runners = ((image, lambda: run_image(image, args, scratch)), (programs, lambda: run_programs(programs, work)))
+    runners = ((image, lambda: run_image(image, args, scratch)),
+               (programs, lambda: run_programs(programs, work, args.jobs)))
     for part, runner in runners:
         if not part:
             continue
