@@ -399,6 +399,7 @@ def run_programs(plan, work, jobs):
             if judge(tests, [test]) != "SURVIVED":
                 sys.exit("mutate.py: the committed %s fails %s; run that test" % (path, " ".join(test)))
     free = list(trees)
+    yield None, "ready"
 
     def run(mutant):
         src, tree, tests = free.pop()
@@ -435,6 +436,7 @@ def run_image(plan, args, scratch):
     if verdict(works[0], FILES[0], (SOURCE / FILES[0]).read_text(), glad, prepared) != "SURVIVED":
         sys.exit("mutate.py: the committed image step fails its rows; run the image_step test")
     free = list(works)
+    yield None, "ready"
 
     def run(mutant):
         work = free.pop()
@@ -485,9 +487,13 @@ def main():
         print("%d mutants" % len(part), flush=True)
         last = time.time()
         for mutant, result in runner():
+            if mutant is None:
+                print("set up in %.0f s" % (time.time() - last), flush=True)
+                last = time.time()
+                continue
             tally = counts.setdefault(mutant[1], {})
             tally[result] = tally.get(result, 0) + 1
-            # The time since the last verdict: the first also holds the set-up.
+            # The time since the last verdict: with --jobs, mutants are judged at once, their verdicts in order.
             spent[mutant[1]] = spent.get(mutant[1], 0) + time.time() - last
             last = time.time()
             if result != "killed":
