@@ -16,6 +16,17 @@ import time
 import harness
 
 TOON = os.path.join(harness.SOURCE_DIR, "examples", "toon")
+# Each pixel of the cubes a hash of its place: a picture too busy to pack
+# into less than 64 KiB, so that the PNG's data chunk has a length of 3 bytes.
+NOISE = b"""#version 460 core
+out vec4 FragColor;
+void main() {
+    uvec2 p = uvec2(gl_FragCoord.xy);
+    uint h = (p.x * 1973u + p.y * 9277u) * 0x5bd1e995u;
+    h ^= h >> 15;
+    FragColor = vec4(vec3(h & 255u, h >> 8 & 255u, h >> 16 & 255u) / 255.0, 1.0);
+}
+"""
 ONE_LINE = r"viewer: [^\n]+\n"
 
 
@@ -55,10 +66,11 @@ class Shots(harness.TestCase):
         return done.returncode, done.stdout, done.stderr
 
     def test_shot_is_the_viewers_frame(self):
-        shipped, no_image = self.stage(), self.stage(image=False)
+        shipped, no_image, noise = self.stage(), self.stage(image=False), self.stage(fragment=NOISE)
         # Each with no X server to be had: DISPLAY unset, or naming none.
         for name, scene, cwd, display, out in (
                 ("shipped scene", [], shipped, None, ""),
+                ("a picture that packs into more than 64 KiB", [noise], noise, None, ""),
                 ("an example", ["--example", "toon"], TOON, ":9999", ""),
                 ("a message on standard output", [no_image], no_image, None, harness.IMAGE_LINE + "\n")):
             with self.subTest(name):
@@ -66,6 +78,8 @@ class Shots(harness.TestCase):
                 self.assertEqual(result, (0, out, ""))
                 self.assertTrue(pixels(os.path.join(self.out, "frame.png")) == self.reference(cwd, 2.0, out),
                                 "%s: the shot is another picture than the viewer's at 2.0 s" % name)
+                if cwd == noise:
+                    self.assertGreater(os.path.getsize(os.path.join(self.out, "frame.png")), 1 << 16)
                 os.remove(os.path.join(self.out, "frame.png"))
 
     def test_sequence_frames_each_at_its_own_clock(self):
