@@ -597,9 +597,8 @@ def png(width, height, rows, depth=8, colour_type=6, palette=b""):
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-def read_png(path):
-    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG as
-    png() writes it: not interlaced, no row filtered."""
+def png_chunks(path):
+    """A PNG's chunks, {kind: the bodies of that kind joined}."""
     data = pathlib.Path(path).read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "%s: not a PNG" % path
     chunks, pos = {}, 8
@@ -607,9 +606,18 @@ def read_png(path):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
         chunks[kind] = chunks.get(kind, b"") + data[pos + 8:pos + 8 + length]
         pos += 12 + length
+    return chunks
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG as
+    png() writes it: not interlaced, no row filtered, no byte past its rows."""
+    chunks = png_chunks(path)
     width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
     assert depth == 8 and colour in (2, 6) and interlace == 0, "%s: not 8-bit RGB(A)" % path
     channels, raw = 4 if colour == 6 else 3, zlib.decompress(chunks[b"IDAT"])
+    assert len(raw) == height * (width * channels + 1), "%s: %d bytes of rows, not %d" % (
+        path, len(raw), height * (width * channels + 1))
     rows = [raw[y * (width * channels + 1):(y + 1) * (width * channels + 1)] for y in range(height)]
     assert all(row[0] == 0 for row in rows), "%s: filtered rows" % path
     return width, height, [[tuple(row[1 + x * channels:1 + (x + 1) * channels]) + (255,) * (4 - channels)
