@@ -17,8 +17,13 @@ import zlib
 import harness
 
 TOON = os.path.join(harness.SOURCE_DIR, "examples", "toon")
-# Each pixel of the cubes a hash of its place: a picture too busy to pack
-# into less than 64 KiB, so that the PNG's data chunk has a length of 3 bytes.
+# The cubes stretched over the whole window, each pixel a hash of its place:
+# a picture that reaches every edge, too busy to pack into less than 64 KiB,
+# so that the PNG's data chunk has a length of 3 bytes.
+EVERYWHERE = b"""#version 460 core
+layout(location = 0) in vec3 aPos;
+void main() { gl_Position = vec4(aPos.xy * 4.0, 0.0, 1.0); }
+"""
 NOISE = b"""#version 460 core
 out vec4 FragColor;
 void main() {
@@ -67,11 +72,11 @@ class Shots(harness.TestCase):
         return done.returncode, done.stdout, done.stderr
 
     def test_shot_is_the_viewers_frame(self):
-        shipped, no_image, noise = self.stage(), self.stage(image=False), self.stage(fragment=NOISE)
+        shipped, no_image, noise = self.stage(), self.stage(image=False), self.stage(vertex=EVERYWHERE, fragment=NOISE)
         # Each with no X server to be had: DISPLAY unset, or naming none.
         for name, scene, cwd, display, out in (
                 ("shipped scene", [], shipped, None, ""),
-                ("a picture that packs into more than 64 KiB", [noise], noise, None, ""),
+                ("noise to every edge, more than 64 KiB packed", [noise], noise, None, ""),
                 ("an example", ["--example", "toon"], TOON, ":9999", ""),
                 ("a message on standard output", [no_image], no_image, None, harness.IMAGE_LINE + "\n")):
             with self.subTest(name):
