@@ -58,7 +58,9 @@ TARGETS = {
         "": OPTIONS + SHOT + [("shots", "-k", "sequence_frames")] + FPS,
         "bad": OPTIONS, "seconds": OPTIONS, "one_number": OPTIONS, "name_of": OPTIONS, "writable": OPTIONS,
         "glfwGetTime": [("shots", "-k", "sequence_frames"), ("shots", "-k", "at_holds")],
-        "chunk": SHOT, "write_png": SHOT, "shoot": SHOT + [("shots", "-k", "sequence_frames")],
+        # A shot that cannot be written: the bad input table's FILE that is a directory.
+        "chunk": SHOT, "write_png": SHOT + [("shots", "-k", "bad_input")],
+        "shoot": SHOT + [("shots", "-k", "sequence_frames"), ("shots", "-k", "bad_input")],
         "now": FPS, "earlier": FPS, "count_frame": FPS,
         "glfwSwapBuffers": SHOT + [("shots", "-k", "sequence")] + FPS,
         "glfwTerminate": [("shots", "-k", "bad_input")]}),
