@@ -347,12 +347,15 @@ def work_tree(work):
     return src, tree, tests
 
 
-def judge(tests, chosen):
+def judge(tests, chosen, limits=None):
     """Runs the chosen tests, each (CTest name, -k patterns...), quickest
-    first; the first that fails kills the mutant. Each ends within its CTest
-    timeout, its processes with it (its own session, and the harness's reaper)."""
+    first; the first that fails kills the mutant. Each ends within its limit
+    (limits, or its CTest timeout), its processes with it (its own session,
+    and the harness's reaper); one that does not end by then kills it."""
     for name, *patterns in chosen:
         command, env, timeout = tests[name]
+        timeout = (limits or {}).get((name, *patterns), timeout)
+        started = time.time()
         with tempfile.TemporaryFile() as err:
             proc = subprocess.Popen([*command, *patterns], env=env, stdout=subprocess.DEVNULL, stderr=err,
                                     start_new_session=True)
@@ -368,6 +371,9 @@ def judge(tests, chosen):
             sys.exit("mutate.py: %s ran no test here (status %d)" % (" ".join((name, *patterns)), status))
         if status != 0:
             return "killed"
+        if limits is not None and (name, *patterns) not in limits:
+            # A mutant's run may take three times the committed one's, and 30 s more.
+            limits[(name, *patterns)] = min(timeout, 3 * (time.time() - started) + 30)
     return "SURVIVED"
 
 
@@ -394,11 +400,11 @@ def run_programs(plan, work, jobs):
     tree and judged by its tests, `jobs` trees at once; yields (mutant, verdict)."""
     trees = [work_tree(work / ("job%d" % j)) for j in range(jobs)]
     src, tree, tests = trees[0]
-    chosen = {m[1]: TARGETS[m[1]] for m in plan}
+    chosen, limits = {m[1]: TARGETS[m[1]] for m in plan}, {}
     for path, (target, by_function) in chosen.items():
         wanted = {tuple(t) for m in plan if m[1] == path for t in by_function.get(m[5], by_function[""])}
         for test in sorted(wanted):
-            if judge(tests, [test]) != "SURVIVED":
+            if judge(tests, [test], limits) != "SURVIVED":
                 sys.exit("mutate.py: the committed %s fails %s; run that test" % (path, " ".join(test)))
     free = list(trees)
     yield None, "ready"
@@ -410,7 +416,7 @@ def run_programs(plan, work, jobs):
             (src / path).write_text(mutant[2])
             if subprocess.run(["cmake", "--build", tree, "--target", target], capture_output=True).returncode:
                 return "did not compile"
-            return judge(tests, by_function.get(mutant[5], by_function[""]))
+            return judge(tests, by_function.get(mutant[5], by_function[""]), limits)
         finally:
             shutil.copy(SOURCE / path, src / path)  # a new time, so that the target is built again
             free.append((src, tree, tests))
