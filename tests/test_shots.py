@@ -17,12 +17,13 @@ import zlib
 import harness
 
 TOON = os.path.join(harness.SOURCE_DIR, "examples", "toon")
-# The cubes stretched over the whole window, each pixel a hash of its place:
-# a picture that reaches every edge, too busy to pack into less than 64 KiB,
-# so that the PNG's data chunk has a length of 3 bytes.
-EVERYWHERE = b"""#version 460 core
+# The cubes stretched over the window by SCALE, each pixel a hash of its
+# place, which packs to no less than its 3 bytes: a picture that reaches every
+# edge (SCALE 4), or covers half of it (1.43), 1.41 MB packed: each gives
+# the PNG's data chunk a length of 3 bytes, the third even and odd.
+STRETCHED = """#version 460 core
 layout(location = 0) in vec3 aPos;
-void main() { gl_Position = vec4(aPos.xy * 4.0, 0.0, 1.0); }
+void main() { gl_Position = vec4(aPos.xy * SCALE, 0.0, 1.0); }
 """
 NOISE = b"""#version 460 core
 out vec4 FragColor;
@@ -72,11 +73,14 @@ class Shots(harness.TestCase):
         return done.returncode, done.stdout, done.stderr
 
     def test_shot_is_the_viewers_frame(self):
-        shipped, no_image, noise = self.stage(), self.stage(image=False), self.stage(vertex=EVERYWHERE, fragment=NOISE)
+        shipped, no_image = self.stage(), self.stage(image=False)
+        noise, half = (self.stage(vertex=STRETCHED.replace("SCALE", scale).encode(), fragment=NOISE)
+                       for scale in ("4.0", "1.43"))
         # Each with no X server to be had: DISPLAY unset, or naming none.
         for name, scene, cwd, display, out in (
                 ("shipped scene", [], shipped, None, ""),
                 ("noise to every edge, more than 64 KiB packed", [noise], noise, None, ""),
+                ("noise over half the window", [half], half, None, ""),
                 ("an example", ["--example", "toon"], TOON, ":9999", ""),
                 ("a message on standard output", [no_image], no_image, None, harness.IMAGE_LINE + "\n")):
             with self.subTest(name):
@@ -87,8 +91,9 @@ class Shots(harness.TestCase):
                 # Its rows and nothing after: libpng and ImageMagick pass over bytes past the last.
                 chunks = harness.png_chunks(os.path.join(self.out, "frame.png"))
                 self.assertEqual(len(zlib.decompress(chunks[b"IDAT"])), 720 * (1 + 1280 * 3), name)
-                if cwd == noise:
-                    self.assertGreater(len(chunks[b"IDAT"]), 1 << 16)
+                if cwd in (noise, half):
+                    packed = len(chunks[b"IDAT"])
+                    self.assertEqual((packed > 1 << 16, packed >> 16 & 1), (True, int(cwd == half)), packed)
                 os.remove(os.path.join(self.out, "frame.png"))
 
     def test_sequence_frames_each_at_its_own_clock(self):
