@@ -4,7 +4,7 @@
 # its tables in a few minutes. BENCH_BUILD_DIR: the build (build-bench).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build tests
 
 build=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVIEWER_BENCH=ON >/dev/null

@@ -2,7 +2,7 @@
 # Sourced by the platform and package commands, as root: Debian trees cached
 # outside any clone ($VIEWER_CHROOT_CACHE, or /var/cache/viewer-chroots).
 #   chroot_base RELEASE, chroot_with_deps RELEASE  print the pristine minbase
-#     tree, or one with scripts/deps.sh's packages, each made on first use
+#     tree, or one with the packages scripts/test.sh installs, each made on first use
 #   chroot_copy RELEASE DEST  makes DEST a fresh copy; rm -rf DEST is safe
 #   chroot_run DIR [--bind HOST:GUEST]... -- COMMAND...  runs COMMAND in DIR
 #     with /proc, /dev, /sys, a tmpfs /tmp, resolv.conf and the binds mounted
@@ -57,7 +57,7 @@ chroot_copy() {
 
 chroot_deps() {
   chroot_run "$1" --bind "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd):/viewer-scripts" -- \
-    bash /viewer-scripts/deps.sh
+    bash /viewer-scripts/deps.sh build tests
 }
 
 chroot_copy_with_deps() {

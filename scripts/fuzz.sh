@@ -4,7 +4,7 @@
 # findings/. The inputs that ever failed are replayed by the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build lint
 
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-1800}

@@ -3,7 +3,7 @@
 # shell and Python linters, a warning-free clang++ build, a minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build tests lint
 
 git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
 shellcheck scripts/*.sh .ci/run

@@ -4,7 +4,7 @@
 # no error. Prints the package's path as its last line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build package
 
 build=${PACKAGE_BUILD_DIR:-build-package}
 # Debian's compiler and linker flags, with all its hardening.

@@ -6,9 +6,9 @@
 # saves a screenshot and ends it with Escape.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   cmake --build build -j"$(nproc)" --target viewer viewer-check launch viewer_install_files
   exec ./build/viewer
@@ -28,8 +28,10 @@ export DISPLAY=":$display"
 MESA_GL_VERSION_OVERRIDE=4.6 MESA_GLSL_VERSION_OVERRIDE=460 LD_PRELOAD=$PWD/build/tests/preload.so \
   VIEWER_FRAMES_FILE=$frames ./build/viewer &
 viewer=$!
+deadline=$((SECONDS + 120))
 until [ "$(grep -c '^frame ' "$frames")" -ge 60 ]; do
   kill -0 "$viewer"
+  [ "$SECONDS" -lt "$deadline" ] || { echo "scripts/run.sh: the viewer drew no 60 frames in 120 s" >&2; exit 1; }
   sleep 0.1
 done
 window=$(xdotool search --name '^title$' | head -n1)

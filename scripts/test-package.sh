@@ -4,7 +4,7 @@
 # (tests/test_package.py). Arguments: releases (default bookworm trixie).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build tests package
 
 packaged=$(scripts/package.sh)
 echo "$packaged"

@@ -4,7 +4,7 @@
 # with its GLFW, compiler, Mesa and compositor. Chroots: scripts/chroot.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh package
 source scripts/chroot.sh
 [ "$(id -u)" -eq 0 ] || { echo "scripts/test-platforms.sh: needs root (debootstrap, chroot and mounts)" >&2; exit 1; }
 [ $# -gt 0 ] || set -- trixie

@@ -5,7 +5,7 @@
 # test purges it after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/deps.sh build tests package
 [ "$(id -u)" -eq 0 ] || { echo "scripts/test-readme.sh: needs root (the README installs the package)" >&2; exit 1; }
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null

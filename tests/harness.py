@@ -9,6 +9,7 @@ import math
 import os
 import pathlib
 import re
+import select
 import shutil
 import signal
 import struct
@@ -187,16 +188,21 @@ class Xvfb:
                                      stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
-            number = f.readline().strip()
+            number = f.readline().strip() if select.select([f], [], [], 30)[0] else ""
         if not number:
             self.proc.kill()
-            raise RuntimeError("Xvfb did not start")
+            self.proc.wait(10)
+            raise RuntimeError("Xvfb did not start within 30 s")
         self.display = ":" + number
 
     def stop(self):
         if self.proc.poll() is None:
             self.proc.terminate()
-            self.proc.wait(10)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(10)
 
     def __enter__(self):
         return self
@@ -219,7 +225,7 @@ def install(cleanup):
     prefix = tempfile.mkdtemp(prefix="viewer-prefix-")
     cleanup(shutil.rmtree, prefix, True)
     subprocess.run(["cmake", "--install", os.environ["BUILD_DIR"], "--prefix", prefix], check=True,
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, timeout=120)
     return prefix
 
 
@@ -267,6 +273,9 @@ class Viewer:
             os.chmod(frames_file, 0o666)
         self.frames_file = frames_file
         self.env["VIEWER_FRAMES_FILE"] = self.frames_file
+        # The events read so far and where the file's next line starts: a
+        # run's log grows by a line a frame, and is polled many times a second.
+        self.logged, self.log_at, self.frame_count = [], 0, 0
         preloads = [PRELOAD_LIB if preload is True else preload, env.pop("LD_PRELOAD", "")]
         self.env["LD_PRELOAD"] = ":".join(p for p in preloads if p)
         self.env.update(env)
@@ -287,15 +296,25 @@ class Viewer:
 
     def x(self, *args, **kw):
         """Runs an X client on the viewer's display."""
-        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, **kw)
+        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=30, **kw)
 
     def events(self):
-        """The preload's (event, monotonic ns, CPU ns, heap bytes in use) lines so far."""
-        with open(self.frames_file) as f:
-            return [(e, *map(int, rest)) for e, *rest in (line.split() for line in f if line.endswith("\n"))]
+        """The preload's (event, monotonic ns, CPU ns, heap bytes in use)
+        lines so far, read on from where the last call stopped; the list is
+        the run's own, to be read and not changed."""
+        with open(self.frames_file, "rb") as f:
+            f.seek(self.log_at)
+            data = f.read()
+        whole = data[:data.rfind(b"\n") + 1]
+        self.log_at += len(whole)
+        for e, *rest in (line.split() for line in whole.decode().splitlines()):
+            self.logged.append((e, *map(int, rest)))
+            self.frame_count += e == "frame"
+        return self.logged
 
     def frames(self):
-        return sum(1 for event in self.events() if event[0] == "frame")
+        self.events()
+        return self.frame_count
 
     def until(self, done, what, timeout=60):
         """Polls done() until it is true; fails if the viewer exits first."""
@@ -326,18 +345,19 @@ class Viewer:
     def grab(self):
         """Reads the window's current picture: (width, height, RGB bytes)."""
         ppm = subprocess.run(["import", "-window", self.window, "-depth", "8", "ppm:-"], env=self.env,
-                             capture_output=True, check=True).stdout
+                             capture_output=True, check=True, timeout=30).stdout
         return parse_ppm(ppm)
 
     def steady(self):
         """The first complete frame: with a fixed clock, one that stops changing."""
-        previous, deadline = None, time.time() + 60
-        while time.time() < deadline:
+        previous, deadline = None, time.monotonic() + 60
+        while time.monotonic() < deadline:
             grab = self.grab()
             if grab[2].strip(b"\0") and grab == previous:
                 return grab
             previous = grab
-            self.more_frames(2)
+            # Within the one deadline, not one of its own.
+            self.more_frames(2, max(0, deadline - time.monotonic()))
         raise AssertionError("no steady picture within 60 s")
 
     def escape(self, keyboard=None):
@@ -347,10 +367,10 @@ class Viewer:
         press, for a nested desktop (default: the viewer's, window focused)."""
         env = dict(self.env, DISPLAY=keyboard) if keyboard else self.env
         focus = [] if keyboard else ["windowfocus", "--sync", self.window]
-        subprocess.run(["xdotool", *focus, "keydown", "Escape"], env=env, check=True)
+        subprocess.run(["xdotool", *focus, "keydown", "Escape"], env=env, check=True, timeout=30)
         count = self.frames() + 2
         poll(lambda: self.frames() >= count or self.proc.poll() is not None)
-        subprocess.run(["xdotool", "keyup", "Escape"], env=env, check=True)
+        subprocess.run(["xdotool", "keyup", "Escape"], env=env, check=True, timeout=30)
 
     def close(self):
         self.x(WM_CLOSE, self.window, check=True)
@@ -393,7 +413,7 @@ class Viewer:
     def kill(self):
         if self.proc.poll() is None:
             os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
+            self.proc.wait(10)
 
     def dispose(self):
         """Kills the run if it still goes, and removes what it left."""
@@ -405,12 +425,67 @@ class Viewer:
 
 def poll(condition, timeout=60):
     """Whether condition() turns true within timeout seconds."""
-    deadline = time.time() + timeout
+    deadline = time.monotonic() + timeout
     while not condition():
-        if time.time() > deadline:
+        if time.monotonic() > deadline:
             return False
         time.sleep(0.05)
     return True
+
+
+# Every process a test starts carries RUN_MARK=its run's token in its
+# environment, so that what it leaves is found however the test ends: CTest
+# ends a test at its timeout with SIGKILL, which no handler sees, and kills
+# only the processes still linked to it by parent, not a server a shell left
+# running; a person's kill reaches the test alone. A reaper started beside
+# the test waits for it to end, by any means, then kills every marked process.
+RUN_MARK = "VIEWER_TEST_RUN"
+
+
+def guard():
+    """Marks the processes this run starts from now on and starts their
+    reaper; returns the run's token."""
+    token = "%d.%s" % (os.getpid(), os.urandom(4).hex())
+    os.environ[RUN_MARK] = token
+    # The reaper holds the read end; only this process holds the write end
+    # (Python's pipes are not inherited), which closes as it ends.
+    read_fd, write_fd = os.pipe()
+    env = {k: v for k, v in os.environ.items() if k != RUN_MARK}
+    subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token], stdin=read_fd, env=env,
+                     start_new_session=True)
+    os.close(read_fd)
+    guard.pipe = write_fd
+    return token
+
+
+def marked(token):
+    """The processes that carry the run's token: {pid: name}."""
+    mark, found = ("%s=%s" % (RUN_MARK, token)).encode(), {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if mark in f.read().split(b"\0"):
+                    found[int(pid)] = pathlib.Path("/proc/%s/comm" % pid).read_text().strip()
+        except OSError:  # gone meanwhile, or another user's
+            pass
+    return found
+
+
+def end(token):
+    """Kills every process that carries the run's token; whether none was left."""
+    left = marked(token)
+    for pid in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    return not left
+
+
+def reap(token):
+    """The reaper: once the run's process has ended, kills what it marked."""
+    sys.stdin.buffer.read()  # its end: the run's own deadline, CTest's timeout, bounds it
+    poll(lambda: end(token), 30)
 
 
 class TestCase(unittest.TestCase):
@@ -460,7 +535,9 @@ class TestCase(unittest.TestCase):
 
 def main(argv=None):
     """Runs the module's tests; a run in which any test was skipped ends with
-    SKIPPED, so that CTest reports it as not run."""
+    SKIPPED, so that CTest reports it as not run. What they start is ended
+    with them, however they end (guard)."""
+    guard()
     result = unittest.main(argv=argv, verbosity=2, exit=False).result
     sys.exit(1 if not result.wasSuccessful() else SKIPPED if result.skipped else 0)
 
@@ -520,9 +597,8 @@ def png(width, height, rows, depth=8, colour_type=6, palette=b""):
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-def read_png(path):
-    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG as
-    png() writes it: not interlaced, no row filtered."""
+def png_chunks(path):
+    """A PNG's chunks, {kind: the bodies of that kind joined}."""
     data = pathlib.Path(path).read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "%s: not a PNG" % path
     chunks, pos = {}, 8
@@ -530,9 +606,18 @@ def read_png(path):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
         chunks[kind] = chunks.get(kind, b"") + data[pos + 8:pos + 8 + length]
         pos += 12 + length
+    return chunks
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b, a)) of an 8-bit RGB or RGBA PNG as
+    png() writes it: not interlaced, no row filtered, no byte past its rows."""
+    chunks = png_chunks(path)
     width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
     assert depth == 8 and colour in (2, 6) and interlace == 0, "%s: not 8-bit RGB(A)" % path
     channels, raw = 4 if colour == 6 else 3, zlib.decompress(chunks[b"IDAT"])
+    assert len(raw) == height * (width * channels + 1), "%s: %d bytes of rows, not %d" % (
+        path, len(raw), height * (width * channels + 1))
     rows = [raw[y * (width * channels + 1):(y + 1) * (width * channels + 1)] for y in range(height)]
     assert all(row[0] == 0 for row in rows), "%s: filtered rows" % path
     return width, height, [[tuple(row[1 + x * channels:1 + (x + 1) * channels]) + (255,) * (4 - channels)
@@ -591,4 +676,8 @@ def pic(width, height, packets):
 def convert(*options):
     """test.png converted by ImageMagick; the last option names the format."""
     return subprocess.run(["convert", os.path.join(SOURCE_DIR, "test.png"), *options[:-1], options[-1] + ":-"],
-                          capture_output=True, check=True).stdout
+                          capture_output=True, check=True, timeout=120).stdout
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["--reap"]:
+    reap(sys.argv[2])

@@ -23,7 +23,14 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#ifdef VIEWER_CALLGRIND
 #include <valgrind/callgrind.h>
+#else /* built for scripts/run.sh alone, with no valgrind to switch */
+#define CALLGRIND_START_INSTRUMENTATION
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(name)
+#define CALLGRIND_STOP_INSTRUMENTATION
+#endif
 
 typedef struct GLFWwindow GLFWwindow;
 

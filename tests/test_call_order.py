@@ -153,7 +153,7 @@ class CallOrder(harness.TestCase):
             viewer.escape()
         status = viewer.wait()[0]
         dump = subprocess.run(["apitrace", "dump", "--verbose", "--color=never", "--multiline=no",
-                               "--call-nos=no", trace], capture_output=True, text=True, check=True).stdout
+                               "--call-nos=no", trace], capture_output=True, text=True, check=True, timeout=120).stdout
         return status, normalise(dump)
 
     def assertCalls(self, actual, expected, what):

@@ -3,7 +3,7 @@ file, made by Pillow, ImageMagick, netpbm or by hand, and what the step must
 make of it: the picture Pillow reads (PILLOW), a picture stated in the row,
 or the exact reason it is refused. Rows stand on each side of every line the
 step draws. Argument: the image_step binary (tests/image_step.cpp).
-tools/mutate_image.py imports this module and runs rows() against mutants."""
+tools/mutate.py imports this module and runs rows() against mutants."""
 import io
 import os
 import pathlib

@@ -72,7 +72,7 @@ class Images(harness.TestCase):
         directory = tempfile.mkdtemp(prefix="viewer-images-")
         self.addCleanup(shutil.rmtree, directory, True)
         subprocess.run([sys.executable, os.path.join(harness.SOURCE_DIR, "fuzz", "make_seeds.py"), directory],
-                       check=True)
+                       check=True, timeout=120)
         names = sorted(os.listdir(directory))
         paths = [os.path.join(directory, name) for name in names]
         probe = self.viewer(command=[PROBE, *paths], preload=False)

@@ -49,7 +49,7 @@ class Installed(harness.TestCase):
         examples = sorted(os.listdir(os.path.join(harness.SOURCE_DIR, "examples")))
         self.assertEqual(sorted(os.listdir(os.path.join(self.prefix, "share", "viewer", "examples"))), examples)
         # --help lists them, a line each.
-        listed = subprocess.run([self.command, "--help"], capture_output=True, text=True).stdout
+        listed = subprocess.run([self.command, "--help"], capture_output=True, text=True, timeout=120).stdout
         self.assertEqual(sorted(EXAMPLE_LINE.findall(listed)), examples, listed)
         for name in examples:
             with self.subTest(name):
@@ -97,18 +97,19 @@ class Installed(harness.TestCase):
     def test_manual_names_the_prefix_installed_into(self):
         manual = os.path.join(self.prefix, "share", "man", "man1", "viewer.1.gz")
         checked = subprocess.run(["man", "--warnings", "-l", manual], capture_output=True, text=True,
-                                 env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"))
+                                 env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"), timeout=120)
         self.assertEqual((checked.returncode, checked.stderr), (0, ""))
         self.assertIn("viewer ~/myscene", checked.stdout)
         self.assertIn(os.path.join(self.prefix, "share", "viewer"), checked.stdout.replace("\u2010\n", ""))
         self.assertNotIn("/usr/local", checked.stdout)
-        whatis = subprocess.run(["lexgrog", manual], capture_output=True, text=True)
+        whatis = subprocess.run(["lexgrog", manual], capture_output=True, text=True, timeout=120)
         self.assertEqual(whatis.stdout, '%s: "viewer - draw ten textured, lit cubes and a circling light with OpenGL"\n'
                          % manual)
 
     def test_software_centre_metadata(self):
         metainfo = os.path.join(self.prefix, "share", "metainfo", "org.example.viewer.metainfo.xml")
-        checked = subprocess.run(["appstreamcli", "validate", "--no-net", metainfo], capture_output=True, text=True)
+        checked = subprocess.run(["appstreamcli", "validate", "--no-net", metainfo], capture_output=True, text=True,
+                                 timeout=120)
         self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
         with open(metainfo) as f:
             self.assertIn("<launchable type=\"desktop-id\">viewer.desktop</launchable>", f.read())
@@ -116,7 +117,7 @@ class Installed(harness.TestCase):
 
     def test_menu_entry(self):
         entry = os.path.join(self.prefix, "share", "applications", "viewer.desktop")
-        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True, timeout=120)
         self.assertEqual((checked.returncode, checked.stdout), (0, ""))
         with open(entry) as f:
             fields = dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)

@@ -29,12 +29,14 @@ def shell(function, *args):
 
 
 def mounts():
-    return subprocess.run(["findmnt", "-rn", "-o", "TARGET"], capture_output=True, text=True, check=True).stdout
+    return subprocess.run(["findmnt", "-rn", "-o", "TARGET"], capture_output=True, text=True, check=True,
+                          timeout=60).stdout
 
 
 class Package(harness.TestCase):
     def setUp(self):
-        cache = subprocess.run(shell("chroot_cache"), capture_output=True, text=True, check=True).stdout.strip()
+        cache = subprocess.run(shell("chroot_cache"), capture_output=True, text=True, check=True,
+                               timeout=60).stdout.strip()
         self.before = mounts()
         os.makedirs(cache, exist_ok=True)
         self.tree = tempfile.mkdtemp(prefix="package-test-", dir=cache)
@@ -87,9 +89,9 @@ class Package(harness.TestCase):
 
     def check(self, release):
         tree = self.tree
-        subprocess.run(shell("chroot_copy", release, tree), check=True)
+        subprocess.run(shell("chroot_copy", release, tree), check=True, timeout=900)
         listing = subprocess.run("dpkg-deb --fsys-tarfile %s | tar -t" % shlex.quote(DEB), shell=True,
-                                 capture_output=True, text=True, check=True).stdout.split()
+                                 capture_output=True, text=True, check=True, timeout=900).stdout.split()
         ours = [p for p in (q.lstrip(".").rstrip("/") for q in listing) if p and not os.path.lexists(tree + p)]
         self.assertIn("/usr/bin/viewer", ours)
 
@@ -101,7 +103,7 @@ class Package(harness.TestCase):
                                      text=True).stdout, "install ok installed")
 
         entry = tree + "/usr/share/applications/viewer.desktop"
-        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True, timeout=900)
         self.assertEqual((checked.returncode, checked.stdout), (0, ""))
         with open(entry) as f:
             exec_line = [line.split("=", 1)[1] for line in f if line.startswith("Exec=")]
@@ -142,7 +144,7 @@ class Package(harness.TestCase):
         answer = self.run_in(*shot, capture_output=True, text=True)
         self.assertEqual((answer.returncode, answer.stdout, answer.stderr), (0, "", ""))
         shot = subprocess.run(["convert", "png:" + tree + "/home/toon.png", "-depth", "8", "rgb:-"],
-                              capture_output=True, check=True).stdout
+                              capture_output=True, check=True, timeout=900).stdout
         self.assertTrue(shot == toon[2], "viewer --shot of the example shows another frame")
         # The scene author's commands: a copy to edit draws the same, and the
         # check, with no display, passes the example and names a missing file.

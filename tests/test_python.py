@@ -23,7 +23,7 @@ class PythonChoice(unittest.TestCase):
         build = os.path.join(work, "build")
         named = ["-DPython3_EXECUTABLE=" + named] if named else []
         return subprocess.run([CMAKE, "-S", SOURCE_DIR, "-B", build, *named], env=env, capture_output=True,
-                              text=True), build
+                              text=True, timeout=300), build
 
     def test_the_tests_python(self):
         work = tempfile.TemporaryDirectory(prefix="viewer-python-")
@@ -39,7 +39,8 @@ class PythonChoice(unittest.TestCase):
             ("a Python without Pillow named", str(bare), without, None),
             ("Debian's named", str(bare), "/usr/bin/python3", "/usr/bin/python3"),
         ]
-        self.assertNotEqual(subprocess.run([without, "-c", "import PIL"], capture_output=True).returncode, 0)
+        self.assertNotEqual(subprocess.run([without, "-c", "import PIL"], capture_output=True, timeout=60).returncode,
+                            0)
         for i, (what, first, named, python) in enumerate(table):
             with self.subTest(what):
                 run, build = self.configure(os.path.join(work.name, str(i)), first, named)
@@ -55,10 +56,10 @@ class PythonChoice(unittest.TestCase):
                 self.assertEqual(run.returncode, 0, run.stderr)
                 ctest = os.path.join(os.path.dirname(CMAKE), "ctest")
                 tests = subprocess.run([ctest, "--show-only=json-v1"], cwd=build, capture_output=True, text=True,
-                                       check=True).stdout
+                                       check=True, timeout=300).stdout
                 command = next(t["command"] for t in json.loads(tests)["tests"] if t["name"] == "images")
                 self.assertEqual(command[0], python)
-                pillow = subprocess.run([command[0], "-c", "import PIL"], capture_output=True)
+                pillow = subprocess.run([command[0], "-c", "import PIL"], capture_output=True, timeout=300)
                 self.assertEqual(pillow.returncode, 0, pillow.stderr)
                 print("%s: the images test runs with %s, which has Pillow" % (what, command[0]))
 

@@ -25,7 +25,7 @@ VIEWER_LINE = re.compile(r"^viewer(?: --example (?P<example>\S+)| (?P<dir>[^\s#-
 
 def installed():
     return subprocess.run(["dpkg-query", "-W", "-f", "${Status}", "viewer"], capture_output=True,
-                          text=True).stdout == "install ok installed"
+                          text=True, timeout=120).stdout == "install ok installed"
 
 
 def blocks():
@@ -45,12 +45,12 @@ class Readme(harness.TestCase):
         if installed():
             self.skipTest("a viewer package is installed here already, which the package block would replace")
         self.addCleanup(lambda: installed() and subprocess.run(["apt-get", "purge", "-y", "-qq", "viewer"],
-                                                               stdout=subprocess.DEVNULL, check=True))
+                                                               stdout=subprocess.DEVNULL, check=True, timeout=120))
         top = tempfile.mkdtemp(prefix="viewer-readme-")
         self.addCleanup(shutil.rmtree, top, True)
         self.clone, self.home = os.path.join(top, "clone"), os.path.join(top, "home")
         os.mkdir(self.home)
-        subprocess.run(["git", "clone", "-q", harness.SOURCE_DIR, self.clone], check=True)
+        subprocess.run(["git", "clone", "-q", harness.SOURCE_DIR, self.clone], check=True, timeout=120)
         self.env = {"HOME": self.home, "PATH": os.path.join(self.home, ".local", "bin") + ":" + os.environ["PATH"]}
 
     def run_block(self, heading, body):
@@ -112,7 +112,7 @@ class Readme(harness.TestCase):
             # clock fixed here the shipped scene's.
             if "scripts/run.sh" in body:
                 shot = subprocess.run(["convert", os.path.join(self.clone, "build", "screenshot.png"), "ppm:-"],
-                                      capture_output=True, check=True).stdout
+                                      capture_output=True, check=True, timeout=120).stdout
                 self.assertTrue(harness.parse_ppm(shot) == shipped, "the screenshot shows another frame")
         self.assertGreaterEqual(ran, 3)
 

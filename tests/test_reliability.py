@@ -1,9 +1,11 @@
 """Faults as a user meets them: what the viewer prints, that its frames go on
-and how it ends; a run under valgrind; memory over SOAK_SECONDS (30). Usage:
-test_reliability.py [sanitized] [Faults|Memcheck|Soak ...]"""
+and how it ends; a run under valgrind; memory over SOAK_SECONDS (30); a test
+ended from outside leaving nothing. Usage:
+test_reliability.py [sanitized] [Faults|Memcheck|Soak|Leftovers ...]"""
 import math
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -429,5 +431,49 @@ class Soak(Run):
         self.assertEqual(viewer.wait(60), (0, "", ""))
 
 
-if __name__ == "__main__":
+class Leftovers(harness.TestCase):
+    """A test ended from outside, as CTest ends one at its timeout (SIGKILL
+    to the test's process) or a person does (SIGTERM), leaves no process:
+    here a test holding a run of viewer --watch on Xvfb (hold_watch)."""
+
+    def test_a_test_ended_from_outside_leaves_nothing(self):
+        for sig in (signal.SIGKILL, signal.SIGTERM):
+            with self.subTest(signal.Signals(sig).name):
+                # Its files, the installed tree among them, go with the directory.
+                scratch = self.stage()
+                ready = os.path.join(scratch, "ready")
+                held = subprocess.Popen([sys.executable, __file__, "--hold-watch", ready], stdin=subprocess.PIPE,
+                                        env=dict(os.environ, TMPDIR=scratch))
+                self.addCleanup(held.stdin.close)
+                self.addCleanup(held.kill)
+                self.assertTrue(harness.poll(lambda: os.path.exists(ready) or held.poll() is not None, 120),
+                                "the watch did not show its window")
+                token = harness.pathlib.Path(ready).read_text()
+                self.addCleanup(harness.poll, lambda token=token: harness.end(token), 30)
+                names = sorted(harness.marked(token).values())
+                self.assertTrue({"Xvfb", "viewer"} <= set(names), names)
+                held.send_signal(sig)
+                held.wait(10)
+                self.assertTrue(harness.poll(lambda: not harness.marked(token), 30), harness.marked(token))
+
+
+def hold_watch(ready):
+    """A test's process as it runs viewer --watch on its own Xvfb: it writes
+    its token to `ready` once the window shows, then waits to be ended."""
+    token = harness.guard()
+    server = harness.Xvfb()
+    prefix = harness.install(lambda *a: None)
+    directory = harness.stage()
+    watch = harness.Viewer(server.display, directory, command=[prefix + "/bin/viewer", "--watch", directory])
+    watch.wait_window(2)
+    harness.pathlib.Path(ready + ".new").write_text(token)
+    os.rename(ready + ".new", ready)
+    select.select([sys.stdin], [], [], 120)
+    watch.dispose()
+    server.stop()
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["--hold-watch"]:
+    hold_watch(sys.argv[2])
+elif __name__ == "__main__":
     harness.main(sys.argv[:1] + [a for a in sys.argv[1:] if a != "sanitized"])

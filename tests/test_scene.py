@@ -2,6 +2,7 @@
 real frames and checked against positions and colours worked out here from
 the scene's fixed camera, cube placement and light path."""
 import math
+import time
 
 import harness
 
@@ -52,9 +53,9 @@ def quadrants(width, height, tl, tr, bl, br):
 
 def two_frames(viewer):
     """Two drawn frames, some frames apart."""
-    grabs = []
+    grabs, deadline = [], time.monotonic() + 60
     while len(grabs) < 2:
-        viewer.more_frames(10)
+        viewer.more_frames(10, max(0, deadline - time.monotonic()))
         grab = viewer.grab()
         if grab[2].strip(b"\0"):
             grabs.append(grab)

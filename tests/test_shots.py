@@ -2,24 +2,45 @@
 viewer shows at the fixed clock (held against the tests' preload's frame,
 read back by another reader), sequences by name and clock, bad input in one
 line; --at holds the light of a plain run and of --watch; --fps counts what the tests' preload
-counts; the menu's command passes a failure to notify-send."""
+counts, a stall's empty seconds too; the menu's command passes a failure to notify-send."""
 import os
 import re
 import shlex
 import shutil
+import signal
 import statistics
 import subprocess
 import tempfile
+import time
+import zlib
 
 import harness
 
 TOON = os.path.join(harness.SOURCE_DIR, "examples", "toon")
+# The cubes stretched over the window by SCALE, each pixel a hash of its
+# place, which packs to no less than its 3 bytes: a picture that reaches every
+# edge (SCALE 4), or covers half of it (1.43), 1.41 MB packed: each gives
+# the PNG's data chunk a length of 3 bytes, the third even and odd.
+STRETCHED = """#version 460 core
+layout(location = 0) in vec3 aPos;
+void main() { gl_Position = vec4(aPos.xy * SCALE, 0.0, 1.0); }
+"""
+NOISE = b"""#version 460 core
+out vec4 FragColor;
+void main() {
+    uvec2 p = uvec2(gl_FragCoord.xy);
+    uint h = (p.x * 1973u + p.y * 9277u) * 0x5bd1e995u;
+    h ^= h >> 15;
+    FragColor = vec4(vec3(h & 255u, h >> 8 & 255u, h >> 16 & 255u) / 255.0, 1.0);
+}
+"""
 ONE_LINE = r"viewer: [^\n]+\n"
 
 
 def pixels(path):
     """A PNG's RGB bytes, as ImageMagick, not the writer, reads them."""
-    done = subprocess.run(["convert", "png:" + path, "-depth", "8", "rgb:-"], capture_output=True, check=True)
+    done = subprocess.run(["convert", "png:" + path, "-depth", "8", "rgb:-"], capture_output=True, check=True,
+                          timeout=120)
     return done.stdout
 
 
@@ -53,9 +74,13 @@ class Shots(harness.TestCase):
 
     def test_shot_is_the_viewers_frame(self):
         shipped, no_image = self.stage(), self.stage(image=False)
+        noise, half = (self.stage(vertex=STRETCHED.replace("SCALE", scale).encode(), fragment=NOISE)
+                       for scale in ("4.0", "1.43"))
         # Each with no X server to be had: DISPLAY unset, or naming none.
         for name, scene, cwd, display, out in (
                 ("shipped scene", [], shipped, None, ""),
+                ("noise to every edge, more than 64 KiB packed", [noise], noise, None, ""),
+                ("noise over half the window", [half], half, None, ""),
                 ("an example", ["--example", "toon"], TOON, ":9999", ""),
                 ("a message on standard output", [no_image], no_image, None, harness.IMAGE_LINE + "\n")):
             with self.subTest(name):
@@ -63,6 +88,12 @@ class Shots(harness.TestCase):
                 self.assertEqual(result, (0, out, ""))
                 self.assertTrue(pixels(os.path.join(self.out, "frame.png")) == self.reference(cwd, 2.0, out),
                                 "%s: the shot is another picture than the viewer's at 2.0 s" % name)
+                # Its rows and nothing after: libpng and ImageMagick pass over bytes past the last.
+                chunks = harness.png_chunks(os.path.join(self.out, "frame.png"))
+                self.assertEqual(len(zlib.decompress(chunks[b"IDAT"])), 720 * (1 + 1280 * 3), name)
+                if cwd in (noise, half):
+                    packed = len(chunks[b"IDAT"])
+                    self.assertEqual((packed > 1 << 16, packed >> 16 & 1), (True, int(cwd == half)), packed)
                 os.remove(os.path.join(self.out, "frame.png"))
 
     def test_sequence_frames_each_at_its_own_clock(self):
@@ -141,17 +172,33 @@ class Shots(harness.TestCase):
                 self.assertFalse(first[2] == self.reference(self.stage(), 2.5), "a frame at another clock alike")
 
     def test_fps_counts_the_frames_shown(self):
-        viewer = self.launched("--fps")
-        viewer.until(lambda: viewer.stderr().count("\n") >= 3, "three seconds' lines")
-        viewer.kill()
-        lines = viewer.stderr().split("\n")[:3]
-        swaps = [e[1] / 1e9 for e in viewer.events() if e[0] == "frame"]
-        for k, line in enumerate(lines, 1):
-            found = re.fullmatch(r"(\d+) frames in 1 s: median (\d+\.\d\d) ms, slowest (\d+\.\d\d) ms", line)
-            self.assertTrue(found, line)
-            times = [(b - a) * 1e3 for a, b in zip(swaps, swaps[1:]) if swaps[0] + k - 1 < b <= swaps[0] + k]
-            for shown, counted in zip(map(float, found.groups()), (len(times), statistics.median(times), max(times))):
-                self.assertAlmostEqual(shown, counted, delta=counted / 10, msg="second %d: %s" % (k, line))
+        # Rows: a run as it comes, and one stopped for 2.5 s after its first
+        # frames, whose seconds without a swap each read 0 frames.
+        for stall in (0, 2.5):
+            with self.subTest(stall=stall):
+                viewer = self.launched("--fps")
+                if stall:
+                    viewer.wait_frames(3)
+                    os.killpg(viewer.proc.pid, signal.SIGSTOP)
+                    time.sleep(stall)  # the stall itself, the input
+                    os.killpg(viewer.proc.pid, signal.SIGCONT)
+                viewer.until(lambda: viewer.stderr().count("\n") >= 5, "five seconds' lines")
+                viewer.kill()
+                lines = viewer.stderr().split("\n")[:5]
+                swaps = [e[1] / 1e9 for e in viewer.events() if e[0] == "frame"]
+                if stall:
+                    self.assertIn("0 frames in 1 s", lines)
+                for k, line in enumerate(lines, 1):
+                    times = [(b - a) * 1e3 for a, b in zip(swaps, swaps[1:]) if swaps[0] + k - 1 < b <= swaps[0] + k]
+                    if not times:
+                        self.assertEqual(line, "0 frames in 1 s")
+                        continue
+                    found = re.fullmatch(r"(\d+) frames in 1 s: median (\d+\.\d\d) ms, slowest (\d+\.\d\d) ms",
+                                         line)
+                    self.assertTrue(found, line)
+                    for shown, counted in zip(map(float, found.groups()),
+                                              (len(times), statistics.median(times), max(times))):
+                        self.assertAlmostEqual(shown, counted, delta=counted / 10, msg="second %d: %s" % (k, line))
 
     def test_menu_entry_passes_failures_to_notify_send(self):
         with open(os.path.join(self.prefix, "share", "applications", "viewer.desktop")) as f:

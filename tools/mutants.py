@@ -17,7 +17,7 @@ SOURCE = pathlib.Path(__file__).resolve().parent.parent
 # MUTANTS_TESTS=a,b runs only those: the launcher's and the check's mistakes
 # pass every test of the viewer itself.
 TESTS = ["shader_class", "image_regressions", "images", "examples", "python_choice", "viewer_lifecycle", "shots",
-         "scene", "faults", "soak", "gl_call_order", "same_picture", "memcheck", "authoring"]
+         "scene", "faults", "soak", "gl_call_order", "same_picture", "memcheck", "authoring", "leftovers"]
 TESTS = os.environ.get("MUTANTS_TESTS", ",".join(TESTS)).split(",")
 TARGETS = ["viewer", "launch", "viewer-check", "viewer_install_files", "preload", "wm_close", "shader_probe",
            "image_probe", "fuzz_replay"]
@@ -101,6 +101,8 @@ MUTANTS = {
     'fps: frames timed from the first swap': (
         'src/launch_preload.c', '    last = t;\n}',
         '}'),
+    "fps: a stall's empty seconds left out": (
+        'src/launch_preload.c', 'while (t > start + 1) {', 'if (t > start + 1) {'),
     "fps: a second's frames counted twice": (
         'src/launch_preload.c', 'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", count,',
         'frames in 1 s: median %.2f ms, slowest %.2f ms\\n", 2 * count,'),
@@ -191,6 +193,13 @@ MUTANTS = {
         "packaging/viewer.in", 'exit "$status"\n  fi\n  log=$(mktemp)', 'exit 0\n  fi\n  log=$(mktemp)'),
     "viewer: no sticky keys, a tap between two polls missed": (
         "src/main.cpp", "glfwSetInputMode(window, GLFW_STICKY_KEYS, GLFW_TRUE);", ""),
+    "tests: no reaper started": (
+        "tests/harness.py", '    subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token]',
+        '    0 and subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token]'),
+    "tests: the reaper kills nothing": ("tests/harness.py", "poll(lambda: end(token), 30)", "poll(lambda: True, 30)"),
+    "tests: the reaper looks for another run's mark": (
+        "tests/harness.py", 'mark, found = ("%s=%s" % (RUN_MARK, token)).encode(), {}',
+        'mark, found = ("%s=%s." % (RUN_MARK, token)).encode(), {}'),
     "no turn to Debian's Python when the first lacks Pillow": (
         "CMakeLists.txt", "if(VIEWER_NO_PILLOW AND NOT DEFINED CACHE{Python3_EXECUTABLE} AND EXISTS /usr/bin/python3)",
         "if(FALSE)"),
