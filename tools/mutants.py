@@ -193,6 +193,7 @@ MUTANTS = {
         "packaging/viewer.in", 'exit "$status"\n  fi\n  log=$(mktemp)', 'exit 0\n  fi\n  log=$(mktemp)'),
     "viewer: no sticky keys, a tap between two polls missed": (
         "src/main.cpp", "glfwSetInputMode(window, GLFW_STICKY_KEYS, GLFW_TRUE);", ""),
+    # The harness's reaper, which ends what a test started however the test ends.
     "tests: no reaper started": (
         "tests/harness.py", '    subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token]',
         '    0 and subprocess.Popen([sys.executable, os.path.abspath(__file__), "--reap", token]'),
