@@ -5,7 +5,7 @@ packages=(
   dpkg-dev lintian desktop-file-utils debootstrap netpbm
   cmake make g++ clang libclang-rt-dev clang-format pkg-config python3
   libglfw3-dev libglm-dev libstb-dev zlib1g-dev python3-glad libx11-dev libegl-dev libegl1 libegl-mesa0
-  inotify-tools
+  openbox xterm
   libgl1-mesa-dri libglx-mesa0 mesa-vulkan-drivers xvfb xdotool x11-utils imagemagick
   weston xwayland apitrace valgrind appstream man-db shellcheck flake8 python3-pil
 )

@@ -2,11 +2,10 @@
 one's own. --check: a table of scenes, each with one mistake (or none), and
 the exact lines and status it gives, run with no display at all; its image
 line is the one the real viewer prints for the same file. --watch: one
-viewer process and window on Xvfb through a table of saves of every kind,
-each followed by the frame and messages of a shot of the same files and a
-line naming the file; Escape ends it with 0. Under a window manager the
-editor keeps the focus across saves, and Ctrl-C (130) or the close button
-(0) leave no process. --new: the copy draws
+viewer and window through a table of saves of every kind, each showing the
+frame and messages of a shot of the same files, with a line naming the
+file; under openbox the editor keeps the focus; Escape, the close button
+and Ctrl-C end it. --new: the copy draws
 the frame of the scene it came from, as plain files; a non-empty DIR is
 refused."""
 import os
@@ -109,16 +108,16 @@ FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%
 HALF = ("vec4(FragPos, 1.0)", "vec4(0.5 * FragPos, 1.0)")
 # One run of --watch --at 2.0: how each save is made, the file, and what it holds (None: the shipped file).
 SAVES = [
-    ("in place", "Shaders/OG_F.glsl", FLAT % "0.8, 0.2, 0.6"),
-    ("rename", "Shaders/OG_F.glsl", "#version 460 core\nvoid main() { nonsense }\n"),
+    ("in place", "Shaders/OG_F.glsl", (FLAT % "0.8, 0.2, 0.6").encode()),
+    ("rename", "Shaders/OG_F.glsl", b"#version 460 core\nvoid main() { nonsense }\n"),
     ("cp over", "Shaders/OG_F.glsl", None),
-    ("rename", "Shaders/OG_V.glsl", swap(harness.read("Shaders/OG_V.glsl").decode(), HALF).decode()),
-    ("delete and create", "Shaders/OG_F.glsl", FLAT % "0.2, 0.6, 0.4"),
+    ("rename", "Shaders/OG_V.glsl", swap(harness.read("Shaders/OG_V.glsl").decode(), HALF)),
+    ("delete and create", "Shaders/OG_F.glsl", (FLAT % "0.2, 0.6, 0.4").encode()),
     ("in place", "Shaders/OG_V.glsl", None),
     ("cp over", "test.png", harness.png(48, 20, lambda x, y: (x * 5, 200), colour_type=4)),
     ("delete and create", "test.png", JPEG),
     ("rename", "test.png", None),
-    ("burst of ten", "Shaders/OG_F.glsl", FLAT % "0.1, 0.2, 0.9"),
+    ("burst of ten", "Shaders/OG_F.glsl", (FLAT % "0.1, 0.2, 0.9").encode()),
 ]
 
 
@@ -233,19 +232,17 @@ class Authoring(harness.TestCase):
         self.assertFalse(os.path.exists(os.path.join(home, "x")))
 
     def save(self, watch, directory, how, name, content):
-        """Saves the file as an editor would; a deleted file comes back only after frames shown without it,
-        and while it is gone, a shader's partner is saved, and nothing may be reported. Returns the saves
-        the watch should name."""
+        """Saves as an editor would; returns the files the watch should name. A file deleted comes back after
+        frames without it, in which nothing is reported, though the fragment shader's partner is saved."""
         path, saves = os.path.join(directory, name), [name]
         if how == "delete and create":
             os.unlink(path)
-            partner = {"Shaders/OG_F.glsl": "Shaders/OG_V.glsl"}.get(name)
-            if partner:
+            saves = ["Shaders/OG_V.glsl"] * (name == "Shaders/OG_F.glsl") + saves
+            for partner in saves[:-1]:
                 harness.pathlib.Path(directory, partner).write_bytes(harness.read(partner))
             before = watch.stdout(), watch.stderr()
             watch.more_frames(3)
             self.assertEqual((watch.stdout(), watch.stderr()), before, "reported while %s is gone" % name)
-            saves = [partner] * bool(partner) + saves
         # A burst's saves are renames, each whole, as a formatter run on save or a save-all makes them.
         burst = [(FLAT % ("0.%d, 0.5, 0.5" % i)).encode() for i in range(9)] * (how == "burst of ten")
         for data in burst + [content]:
@@ -274,8 +271,7 @@ class Authoring(harness.TestCase):
         for how, name, content in SAVES:
             what = "%s of %s" % (how, name)
             out, err = watch.stdout(), watch.stderr()
-            content = harness.read(name) if content is None else content
-            saves = self.save(watch, directory, how, name, content if isinstance(content, bytes) else content.encode())
+            saves = self.save(watch, directory, how, name, harness.read(name) if content is None else content)
             lines = "".join("viewer: %s/%s changed: reloaded\n" % (directory, save) for save in saves)
             shown = watch.frames()
             watch.until(lambda: watch.stderr().count("\n") > err.count("\n") + len(saves) - 1, what)
@@ -295,15 +291,10 @@ class Authoring(harness.TestCase):
     def test_watch_keeps_the_editor_focused_and_ends_as_asked(self):
         # A server of its own: the window manager leaves its mark on the root window when it ends.
         server = harness.Xvfb()
-        self.addCleanup(server.stop)
         env = dict(os.environ, DISPLAY=server.display)
-        manager = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        self.addCleanup(manager.wait, 10)
-        self.addCleanup(manager.terminate)
-        editor = subprocess.Popen(["xterm", "-fn", "fixed", "-T", "editor"], env=env)
-        self.addCleanup(editor.wait, 10)
-        self.addCleanup(editor.kill)
+        editor, manager = (subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                           for command in (["xterm", "-fn", "fixed", "-T", "editor"], ["openbox", "--sm-disable"]))
+        self.addCleanup(lambda: [p.terminate() or p.wait(10) for p in (editor, manager)] and server.stop())
         for end, status in (("Ctrl-C", 130), ("close", 0)):
             with self.subTest(end):
                 directory = self.stage()
