@@ -230,16 +230,13 @@ static void take_event(const struct inotify_event* event)
  * file deleted and not yet written again is waited for. */
 static int ready(int rebuild)
 {
-    int any = 0;
+    int any = 0, missing = 0;
     struct stat file;
-    for (int i = 0; i < SCENE_FILES; i++) {
-        if (scene_files[i].rebuild != rebuild)
-            continue;
-        if (stat(scene_files[i].name, &file) != 0)
-            return 0;
-        any |= saved[i];
-    }
-    return any;
+    for (int i = 0; i < SCENE_FILES; i++)
+        any |= scene_files[i].rebuild == rebuild && saved[i];
+    for (int i = 0; any && i < SCENE_FILES; i++)
+        missing |= scene_files[i].rebuild == rebuild && stat(scene_files[i].name, &file) != 0;
+    return any && !missing;
 }
 
 static void rebuilt(int rebuild)
