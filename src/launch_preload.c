@@ -196,7 +196,8 @@ double glfwGetTime(void)
     return holding ? at + (double)written * step : next();
 }
 
-/* The scene's files, and what each save of one makes the viewer read again. */
+/* Reload, for --watch: the scene's files, and what a save of each makes the
+ * viewer read again. */
 enum { SHADERS = 1, IMAGE = 2 };
 static const struct {
     const char* name;
