@@ -112,11 +112,11 @@ SAVES = [
     ("rename", "Shaders/OG_F.glsl", b"#version 460 core\nvoid main() { nonsense }\n"),
     ("cp over", "Shaders/OG_F.glsl", None),
     ("rename", "Shaders/OG_V.glsl", harness.read("Shaders/OG_V.glsl").replace(b"(FragPos, 1", b"(FragPos / 2, 1")),
-    ("delete and create", "Shaders/OG_F.glsl", (FLAT % "0.2, 0.6, 0.4").encode()),
     ("in place", "Shaders/OG_V.glsl", None),
     ("cp over", "test.png", harness.png(48, 20, lambda x, y: (x * 5, 200), colour_type=4)),
     ("delete and create", "test.png", JPEG),
     ("rename", "test.png", None),
+    ("delete and create", "Shaders/OG_F.glsl", (FLAT % "0.2, 0.6, 0.4").encode()),
     ("burst of ten", "Shaders/OG_F.glsl", (FLAT % "0.1, 0.2, 0.9").encode()),
 ]
 
