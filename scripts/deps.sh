@@ -4,15 +4,16 @@
 # in Debian 12 and 13). Usage: source scripts/deps.sh GROUP...
 #   build     build the viewer, the check and the launcher's library, and run
 #             them: run.sh's headless run (Xvfb, xdotool, ImageMagick's
-#             import, the tests' preload) and --watch's inotifywait
+#             import, the tests' preload)
 #   tests     what the CTest suite runs besides: valgrind, apitrace, weston
-#             and Xwayland, zink's Vulkan driver, Pillow, the desktop checks
+#             and Xwayland, openbox and xterm (the watch's focus test),
+#             zink's Vulkan driver, Pillow, the desktop checks
 #   lint      clang, its fuzzer runtime, clang-format, shellcheck, flake8
 #   package   the Debian package and its checks, and the chroots
 declare -A deps_groups=(
   [build]="cmake make g++ pkg-config python3 libglfw3-dev libglm-dev libstb-dev zlib1g-dev python3-glad
-    libegl-dev libegl1 libegl-mesa0 libgl1-mesa-dri libglx-mesa0 xvfb xdotool x11-utils imagemagick inotify-tools"
-  [tests]="libx11-dev valgrind apitrace weston xwayland mesa-vulkan-drivers python3-pil netpbm
+    libegl-dev libegl1 libegl-mesa0 libgl1-mesa-dri libglx-mesa0 xvfb xdotool x11-utils imagemagick"
+  [tests]="libx11-dev valgrind apitrace weston xwayland openbox xterm mesa-vulkan-drivers python3-pil netpbm
     desktop-file-utils appstream man-db"
   [lint]="clang libclang-rt-dev clang-format shellcheck flake8"
   [package]="dpkg-dev lintian desktop-file-utils debootstrap"

@@ -9,6 +9,10 @@
  *                            and a width allowed, %% for a percent sign)
  *   VIEWER_LAUNCH_FPS=1      once a second on standard error: "N frames in 1 s: median
  *                            M ms, slowest W ms", the intervals between swaps
+ *   VIEWER_LAUNCH_WATCH=DIR  the scene's three files, in the working directory DIR, read
+ *                            again after each save, between two frames (launch_rebuild.cpp);
+ *                            a line on standard error names each file reloaded; Ctrl-C
+ *                            ends the process with 130
  * A bad value ends the process before any window, with one line and status 2;
  * a frame that cannot be written ends it after the window, with one line and 1.
  */
@@ -17,9 +21,12 @@
 #include <errno.h>
 #include <limits.h>
 #include <math.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -45,6 +52,13 @@ static long frames; /* frames to write */
 static long written;
 static int failed;
 static int fps;
+static const char* watched; /* DIR, or NULL */
+static int watcher = -1; /* the inotify descriptor */
+static int scene_dir, shaders_dir; /* its watches */
+
+/* Editors replace a file as often as they write it, so the directories are
+ * watched: a file is saved when written and closed, or renamed into place. */
+enum { SAVES = IN_CLOSE_WRITE | IN_MOVED_TO };
 
 static void bad(const char* what, const char* value)
 {
@@ -117,9 +131,31 @@ static void writable(const char* name)
     exit(2);
 }
 
+static void interrupted(int number)
+{
+    (void)number;
+    _exit(130);
+}
+
+static void watch_scene(void)
+{
+    watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    scene_dir = watcher < 0 ? -1 : inotify_add_watch(watcher, ".", SAVES | IN_CREATE);
+    if (scene_dir < 0) {
+        fprintf(stderr, "viewer: cannot watch %s: %s\n", watched, strerror(errno));
+        exit(1);
+    }
+    /* Shaders/ may come later. */
+    shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);
+    signal(SIGINT, interrupted);
+}
+
 __attribute__((constructor)) static void settings(void)
 {
     fps = getenv("VIEWER_LAUNCH_FPS") != NULL;
+    watched = getenv("VIEWER_LAUNCH_WATCH");
+    if (watched)
+        watch_scene();
     shot = getenv("VIEWER_LAUNCH_SHOT");
     holding = shot || getenv("VIEWER_LAUNCH_AT");
     if (!holding)
@@ -158,6 +194,95 @@ double glfwGetTime(void)
 {
     NEXT(double, (void), "glfwGetTime");
     return holding ? at + (double)written * step : next();
+}
+
+/* Reload, for --watch: the scene's files, and what a save of each makes the
+ * viewer read again. */
+enum { SHADERS = 1, IMAGE = 2 };
+static const struct {
+    const char* name;
+    int rebuild;
+} scene_files[]
+    = { { "Shaders/OG_V.glsl", SHADERS }, { "Shaders/OG_F.glsl", SHADERS }, { "test.png", IMAGE } };
+enum { SCENE_FILES = sizeof scene_files / sizeof *scene_files };
+static int saved[SCENE_FILES]; /* saved since last read */
+
+int rebuild_begin(void);
+void rebuild_shaders(void);
+void rebuild_image(void);
+
+static void take_event(const struct inotify_event* event)
+{
+    if (!event->len)
+        return;
+    if (event->wd == scene_dir && (event->mask & IN_ISDIR) && strcmp(event->name, "Shaders") == 0) {
+        shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);
+        for (int i = 0; i < SCENE_FILES; i++)
+            saved[i] |= scene_files[i].rebuild == SHADERS;
+        return;
+    }
+    char name[NAME_MAX + 16];
+    snprintf(name, sizeof name, "%s%s", event->wd == shaders_dir ? "Shaders/" : "", event->name);
+    for (int i = 0; i < SCENE_FILES; i++)
+        saved[i] |= (event->mask & SAVES) && strcmp(name, scene_files[i].name) == 0;
+}
+
+/* Whether every file of that rebuild has been saved and is there to read: a
+ * file deleted and not yet written again is waited for. */
+static int ready(int rebuild)
+{
+    int any = 0, missing = 0;
+    struct stat file;
+    for (int i = 0; i < SCENE_FILES; i++)
+        any |= scene_files[i].rebuild == rebuild && saved[i];
+    for (int i = 0; any && i < SCENE_FILES; i++)
+        missing |= scene_files[i].rebuild == rebuild && stat(scene_files[i].name, &file) != 0;
+    return any && !missing;
+}
+
+static void rebuilt(int rebuild)
+{
+    for (int i = 0; i < SCENE_FILES; i++) {
+        if (scene_files[i].rebuild == rebuild && saved[i])
+            fprintf(stderr, "viewer: %s/%s changed: reloaded\n", watched, scene_files[i].name);
+        saved[i] &= scene_files[i].rebuild != rebuild;
+    }
+}
+
+/* After a swap: the saves since the last, each rebuild once at most, reading
+ * the files as they are now, so that a burst settles on its last content. */
+static void reload(void)
+{
+    static int begun;
+    if (watcher < 0)
+        return;
+    if (!begun) {
+        begun = 1;
+        if (!rebuild_begin()) {
+            fprintf(stderr, "viewer: cannot watch %s: no OpenGL entry points\n", watched);
+            watcher = -1;
+            return;
+        }
+    }
+    union {
+        struct inotify_event event;
+        char bytes[4096];
+    } buffer;
+    ssize_t length;
+    while ((length = read(watcher, &buffer, sizeof buffer)) > 0)
+        for (char* p = buffer.bytes; p < buffer.bytes + length;) {
+            const struct inotify_event* event = (const struct inotify_event*)(void*)p;
+            take_event(event);
+            p += sizeof *event + event->len;
+        }
+    if (ready(SHADERS)) {
+        rebuild_shaders();
+        rebuilt(SHADERS);
+    }
+    if (ready(IMAGE)) {
+        rebuild_image();
+        rebuilt(IMAGE);
+    }
 }
 
 static void chunk(FILE* out, const char* kind, const unsigned char* body, unsigned long length)
@@ -274,6 +399,7 @@ void glfwSwapBuffers(GLFWwindow* window)
     if (shot && written < frames && !failed)
         shoot();
     next(window);
+    reload();
     if (fps)
         count_frame();
     if (!shot || written >= frames)

@@ -2,20 +2,17 @@
 one's own. --check: a table of scenes, each with one mistake (or none), and
 the exact lines and status it gives, run with no display at all; its image
 line is the one the real viewer prints for the same file. --watch: one run
-on Xvfb through a table of saves (in place, by rename, by delete and
-create), each restarting the viewer within 100 ms with a line naming the
-file; Escape ends it with 0; each run ends before the next starts, and
-Ctrl-C leaves no process. --new: the copy draws
+on Xvfb through a table of saves of every kind, each the frame and messages
+of a shot of the same files in the same window; under openbox the editor
+keeps the focus; Ctrl-C leaves no process. --new: the copy draws
 the frame of the scene it came from, as plain files; a non-empty DIR is
 refused."""
 import os
 import re
 import shutil
 import signal
-import statistics
 import subprocess
 import tempfile
-import time
 
 import harness
 
@@ -155,16 +152,20 @@ CHECKS = {
 CHECK_MISUSE = "Usage: viewer --check [DIR | --example NAME]\n"
 
 FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%s, 1.0); }\n"
-# One run of --watch: how each save is made, the file, what it holds, and what the next run shows: a colour at
-# the window's middle (cube 0), the shipped frame, or the stage whose compile message it prints.
+# One run of --watch --at 2.0, started with Shaders/ away: how each save is made, the file, what it holds (None:
+# the shipped file). A burst's ten are renames, each whole, as a save-all makes them, and read once a frame at most.
 SAVES = [
-    ("in place", "Shaders/OG_F.glsl", FLAT % "0.8, 0.2, 0.6", (204, 51, 153)),
-    ("in place", "Shaders/OG_F.glsl", "#version 460 core\nvoid main() { nonsense }\n", "FRAGMENT"),
-    ("rename", "Shaders/OG_F.glsl", None, "shipped"),
-    ("delete and create", "Shaders/OG_F.glsl", FLAT % "0.2, 0.6, 0.4", (51, 153, 102)),
-    ("rename", "Shaders/OG_V.glsl", None, (51, 153, 102)),
-    ("delete and create", "test.png", None, (51, 153, 102)),
-    ("in place", "Shaders/OG_F.glsl", None, "shipped"),
+    ("rename", "Shaders", None),
+    ("in place", "Shaders/OG_F.glsl", (FLAT % "0.8, 0.2, 0.6").encode()),
+    ("rename", "Shaders/OG_F.glsl", b"#version 460 core\nvoid main() { nonsense }\n"),
+    ("cp over", "Shaders/OG_F.glsl", None),
+    ("rename", "Shaders/OG_V.glsl", harness.read("Shaders/OG_V.glsl").replace(b"(FragPos, 1", b"(FragPos / 2, 1")),
+    ("in place", "Shaders/OG_V.glsl", None),
+    ("cp over", "test.png", harness.png(48, 20, lambda x, y: (x * 5, 200), colour_type=4)),
+    ("delete and create", "test.png", JPEG),
+    ("rename", "test.png", None),
+    ("delete and create", "Shaders/OG_F.glsl", (FLAT % "0.2, 0.6, 0.4").encode()),
+    ("burst of ten", "Shaders/OG_F.glsl", (FLAT % "0.1, 0.2, 0.9").encode()),
 ]
 
 
@@ -278,77 +279,78 @@ class Authoring(harness.TestCase):
                 self.assertTrue(got[2].startswith(line), got[2])
         self.assertFalse(os.path.exists(os.path.join(home, "x")))
 
-    def save(self, directory, how, name, content):
-        """Saves the file as an editor would; returns the monotonic clock just after."""
-        path = os.path.join(directory, name)
+    def save(self, watch, directory, how, name, content):
+        """Saves as an editor would; returns the files the watch names."""
+        path, saves = os.path.join(directory, name), [name]
+        if name == "Shaders":
+            return os.rename(path + ".away", path) or ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl"]
         if how == "delete and create":
             os.unlink(path)
-        if how == "rename":
-            harness.pathlib.Path(path + ".new").write_bytes(content)
-            os.rename(path + ".new", path)
-        else:
-            harness.pathlib.Path(path).write_bytes(content)
-        return time.monotonic_ns()
+            saves = ["Shaders/OG_V.glsl"] * (name == "Shaders/OG_F.glsl") + saves
+            for partner in saves[:-1]:
+                harness.pathlib.Path(directory, partner).write_bytes(harness.read(partner))
+            before = watch.stdout(), watch.stderr()
+            watch.more_frames(3)
+            self.assertEqual((watch.stdout(), watch.stderr()), before, "reported while %s is gone" % name)
+        burst = [(FLAT % ("0.%d, 0.5, 0.5" % i)).encode() for i in range(9)] * (how == "burst of ten")
+        for data in burst + [harness.read(name) if content is None else content]:
+            new = path + ".new" * (how not in ("in place", "delete and create"))
+            harness.pathlib.Path(new).write_bytes(data)
+            if new != path:
+                subprocess.run(["cp" if how == "cp over" else "mv", new, path], check=True)
+        return saves
 
-    def next_run(self, watch, runs):
-        """Waits for the watch's run number `runs` to show two frames; returns its start (the preload's init)."""
-        def started():
-            return [e[1] for e in watch.events() if e[0] == "init"]
-        watch.until(lambda: len(started()) >= runs, "run %d" % runs, 20)
-        self.assertEqual(len(started()), runs, "more runs than saves: the watch started %d" % len(started()))
-        watch.until(lambda: sum(e[0] == "frame" and e[1] > started()[-1] for e in watch.events()) >= 2,
-                    "run %d's frames" % runs)
-        watch.wait_window()
-        return started()[-1]
+    def shot(self, directory, frame):
+        self.addCleanup(harness.pathlib.Path(directory + ".png").unlink, True)
+        status, out, err = self.run_command("--shot", directory + ".png", "--at", "2.0", directory)
+        self.assertEqual((status, err), (0, ""))
+        rgb = subprocess.run(["convert", directory + ".png", "-depth", "8", "rgb:-"], capture_output=True, check=True)
+        return out, rgb.stdout == frame  # a frame's difference in full would take minutes to print
 
-    def test_watch_starts_the_viewer_again_on_each_save(self):
+    def test_watch_reloads_each_save_in_the_same_viewer(self):
         directory = self.stage()
-        harness.pathlib.Path(directory, "notes.txt").write_text("not the scene's\n")
-        watch = self.viewer(directory, fake_time=CLOCK, command=[self.command, "--watch", directory])
-        self.next_run(watch, 1)
-        shipped = watch.steady()
-        latencies, lines = [], []
-        # One run goes through them all, so the first failure ends it.
-        for runs, (how, name, content, shows) in enumerate(SAVES, 2):
-            what = "save %d, %s of %s" % (runs - 1, how, name)
-            # A file that is not one of the three starts nothing.
-            harness.pathlib.Path(directory, "notes.txt").write_text("still not the scene's\n")
-            saved = self.save(directory, how, name, harness.read(name) if content is None else content.encode())
-            latencies.append((self.next_run(watch, runs) - saved) / 1e6)
-            lines.append("viewer: %s/%s changed: starting the viewer again" % (directory, name))
-            if shows == "shipped":
-                self.assertTrue(watch.steady() == shipped, "%s: not the shipped frame" % what)
-            elif shows == "FRAGMENT":
-                watch.until(lambda: "FRAGMENT" in [k for k, _ in harness.message_blocks(watch.stdout())],
-                            "%s: the compile message" % what)
-            else:
-                self.assertEqual(harness.pixel_at(watch.steady(), 640, 360), shows, what)
-        print("save to start, ms: %s; median %.1f" % (" ".join("%.1f" % t for t in latencies),
-                                                      statistics.median(latencies)))
-        # The median: on a machine shared with other work, a run's end now and then waits for the CPU.
-        self.assertLess(statistics.median(latencies), 100)
+        os.rename(os.path.join(directory, "Shaders"), os.path.join(directory, "Shaders.away"))
+        watch = self.viewer(directory, command=[self.command, "--watch", "--at", "2.0", directory])
+        window = watch.wait_window(frames=2)
+        self.assertEqual(self.shot(directory, watch.grab()[2]), (watch.stdout(), True), "the first frame")
+        for how, name, content in SAVES:
+            what, out, err, shown = "%s of %s" % (how, name), watch.stdout(), watch.stderr(), watch.frames()
+            saves = self.save(watch, directory, how, name, content)
+            lines = "".join("viewer: %s/%s changed: reloaded\n" % (directory, save) for save in saves)
+            watch.until(lambda: watch.stderr().count("\n") >= err.count("\n") + len(saves), what)
+            watch.more_frames(3)
+            reads = watch.stderr()[len(err):].count(lines) if how == "burst of ten" else 1
+            self.assertTrue(1 <= reads <= watch.frames() - shown, "%s: %d reads" % (what, reads))
+            self.assertEqual(watch.stderr()[len(err):], lines * reads, what)
+            self.assertEqual(self.shot(directory, watch.grab()[2]), (watch.stdout()[len(out):], True), what)
+            self.assertEqual(watch.x("xdotool", "search", "--name", "^title$").stdout.split(), [window], what)
         watch.escape()
-        status, out, err = watch.wait()
-        self.assertEqual((status, err), (0, "".join(line + "\n" for line in lines)))
-        self.assertEqual([k for k, _ in harness.message_blocks(out)], ["FRAGMENT", "PROGRAM"])
-        self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
+        self.assertEqual(watch.wait()[0], 0)
 
-    def test_watch_ends_each_run_first_and_whole_on_ctrl_c(self):
-        # A viewer that takes 300 ms to end: the next run starts only after.
-        directory = self.stage()
-        watch = self.viewer(directory, command=[self.command, "--watch", directory],
-                            env={"VIEWER_TERM_DELAY": "300"})
-        self.next_run(watch, 1)
-        self.save(directory, "in place", "Shaders/OG_F.glsl", harness.read("Shaders/OG_F.glsl"))
-        started = self.next_run(watch, 2)
-        ended = [t for e, t, *_ in watch.events() if e == "exit"]
-        self.assertEqual(len(ended), 1)
-        self.assertLess(ended[0], started, "the next run started before the last ended")
-        self.assertTrue(self.group_alive(watch.proc.pid))
-        os.killpg(watch.proc.pid, signal.SIGINT)
-        self.assertEqual(watch.wait(), (130, "", "viewer: %s/Shaders/OG_F.glsl changed: starting the viewer again\n"
-                                        % directory))
-        self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
+    def test_watch_keeps_the_editor_focused_and_ends_as_asked(self):
+        # A server of its own: the window manager leaves its mark on the root window when it ends.
+        server = harness.Xvfb()
+        self.addCleanup(server.stop)
+        env = dict(os.environ, DISPLAY=server.display)
+        for command in (["openbox", "--sm-disable"], ["xterm", "-fn", "fixed", "-T", "editor"]):
+            process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.addCleanup(lambda p=process: p.terminate() or p.wait(10))
+        for end, status in (("Ctrl-C", 130), ("close", 0)):
+            with self.subTest(end):
+                directory = self.stage()
+                watch = self.viewer(directory, server.display, command=[self.command, "--watch", directory])
+                watch.wait_window(frames=2)
+                focused = watch.x("xdotool", "search", "--sync", "--name", "^editor$", timeout=30).stdout.split()[0]
+                watch.x("xdotool", "windowactivate", "--sync", focused, timeout=10)
+                for saved in range(1, 4):
+                    self.save(watch, directory, "rename", "Shaders/OG_F.glsl", None)
+                    watch.until(lambda: watch.stderr().count("\n") == saved, "save %d" % saved)
+                    watch.more_frames(2)
+                    self.assertEqual(watch.x("xdotool", "getwindowfocus").stdout.split(), [focused])
+                os.killpg(watch.proc.pid, signal.SIGINT) if end == "Ctrl-C" else watch.close()
+                self.assertEqual(watch.wait(), (status, "", "viewer: %s/Shaders/OG_F.glsl changed: reloaded\n"
+                                                % directory * 3))
+                self.assertTrue(harness.poll(lambda: not self.group_alive(watch.proc.pid), 10), "a process is left")
 
     @staticmethod
     def group_alive(group):

@@ -118,17 +118,48 @@ MUTANTS = {
     'a bad FILE found only after the window': (
         'src/launch_preload.c', '        writable(name);\n',
         '        (void)writable;\n'),
-    # The launcher's --watch and --new, and the scene check.
-    "watch: any file in the scene starts the viewer again": (
-        "packaging/viewer.in", "./test.png | Shaders/OG_V.glsl | Shaders/OG_F.glsl)", "*)"),
-    "watch: Shaders/ not watched": ("packaging/viewer.in", "set -- . Shaders", "set -- ."),
-    "watch: a rename over the file not seen": ("packaging/viewer.in", "-e close_write -e moved_to", "-e close_write"),
-    "watch: the restart's line names no directory": (
-        "packaging/viewer.in", 'echo "viewer: $dir/${line#./} changed', 'echo "viewer: ${line#./} changed'),
-    "watch: Ctrl-C not caught": ("packaging/viewer.in", "trap 'stop; unwatch; exit 130' INT", ":"),
-    "watch: the viewer's status not passed on": ("packaging/viewer.in", 'exit "${line##* }"', "exit 1"),
-    "watch: the next run started before the last ends": (
-        "packaging/viewer.in", 'wait "$run" 2>/dev/null || true', "true"),
+    # --watch (the launcher and its library), --new, and the scene check.
+    "watch: a rename over the file not seen": (
+        "src/launch_preload.c", "SAVES = IN_CLOSE_WRITE | IN_MOVED_TO };", "SAVES = IN_CLOSE_WRITE };"),
+    "watch: Shaders/ not watched": (
+        "src/launch_preload.c", '    shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);\n    signal',
+        "    shaders_dir = -1;\n    signal"),
+    "watch: a Shaders/ that comes later not watched": (
+        "src/launch_preload.c", '        shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);\n        for',
+        "        for"),
+    "watch: Shaders/'s files taken for the scene directory's": (
+        "src/launch_preload.c", 'event->wd == shaders_dir ? "Shaders/"', 'event->wd != shaders_dir ? "Shaders/"'),
+    "watch: a shader read while the other is deleted": (
+        "src/launch_preload.c", "return any && !missing;", "return any;"),
+    "watch: a file back after a delete still waited for": (
+        "src/launch_preload.c", "stat(scene_files[i].name, &file) != 0;", "stat(scene_files[i].name, &file) == 0;"),
+    "watch: a file read again every frame after its save": (
+        "src/launch_preload.c", "saved[i] &= scene_files[i].rebuild != rebuild;",
+        "saved[i] &= scene_files[i].rebuild == rebuild;"),
+    "watch: the image read on a fragment shader's save": (
+        "src/launch_preload.c", '{ "Shaders/OG_F.glsl", SHADERS }', '{ "Shaders/OG_F.glsl", IMAGE }'),
+    "watch: the reload's line names no directory": (
+        "src/launch_preload.c", '"viewer: %s/%s changed: reloaded\\n", watched,',
+        '"viewer: %s%s changed: reloaded\\n", "",'),
+    "watch: Ctrl-C ends it by the signal": ("src/launch_preload.c", "    signal(SIGINT, interrupted);\n", ""),
+    "watch: the library not asked to watch": (
+        "packaging/viewer.in", '${watched:+"VIEWER_LAUNCH_WATCH=$watched"} "$program"', '"$program"'),
+    "watch: the last good program kept after a failed link": (
+        "src/launch_rebuild.cpp", "    glUseProgram(0);\n}", "}"),
+    "watch: the new shaders not attached": (
+        "src/launch_rebuild.cpp", "glAttachShader(program, shaders[i]);", "glAttachShader(made, shaders[i]);"),
+    "watch: the old shaders left attached": (
+        "src/launch_rebuild.cpp", "glDetachShader(program, shaders[i]);", "glDetachShader(made, shaders[i]);"),
+    "watch: the viewer's program not found": (
+        "src/launch_rebuild.cpp", "&& !glIsProgram(program))", "&& glIsProgram(program))"),
+    "watch: the Shader's program taken for the viewer's": (
+        "src/launch_rebuild.cpp", "GLuint made = lastMade;", "GLuint made = program;"),
+    "watch: a failed image leaves the last one": (
+        "src/launch_rebuild.cpp", "for (GLint level = 0; largest", "for (GLint level = 1; largest"),
+    "watch: a grey image's swizzle kept": (
+        "src/launch_rebuild.cpp", "    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, identity);\n", ""),
+    "watch: the image line not printed": (
+        "src/launch_rebuild.cpp", "std::cout << failureLine(image) << std::endl;", "(void)failureLine;"),
     "new: the example's image copied as a link": (
         "packaging/viewer.in", 'cp -L "$dir/test.png" "$target/"', 'cp -P "$dir/test.png" "$target/"'),
     "new: a non-empty directory taken": ("packaging/viewer.in", '[ -z "$(ls -A "$target")" ]', "true"),
