@@ -220,8 +220,8 @@ MUTANTS = {
     "launcher: an argument the shell would split left unquoted": (
         "packaging/viewer.in", "typed=\"$typed '$(printf '%s' \"$arg\" | sed \"s/'/'\\\\\\\\''/g\")'\"",
         "typed=\"$typed $arg\""),
-    "launcher: the viewer's status lost after its standard error is filtered": (
-        "packaging/viewer.in", 'exit "$status"\n  fi\n  log=$(mktemp)', 'exit 0\n  fi\n  log=$(mktemp)'),
+    "launcher: the viewer's standard error not filtered": (
+        "packaging/viewer.in", '  exec 2>"$errors"\n', '  exec 3>"$errors"\n'),
     "viewer: no sticky keys, a tap between two polls missed": (
         "src/main.cpp", "glfwSetInputMode(window, GLFW_STICKY_KEYS, GLFW_TRUE);", ""),
     # The harness's reaper, which ends what a test started however the test ends.
