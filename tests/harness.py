@@ -295,8 +295,9 @@ class Viewer:
         self.window = None
 
     def x(self, *args, **kw):
-        """Runs an X client on the viewer's display."""
-        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=30, **kw)
+        """Runs an X client on the viewer's display, 30 s at most unless told."""
+        kw.setdefault("timeout", 30)
+        return subprocess.run(list(args), env=self.env, capture_output=True, text=True, **kw)
 
     def events(self):
         """The preload's (event, monotonic ns, CPU ns, heap bytes in use)

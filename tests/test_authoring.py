@@ -340,7 +340,7 @@ class Authoring(harness.TestCase):
                 directory = self.stage()
                 watch = self.viewer(directory, server.display, command=[self.command, "--watch", directory])
                 watch.wait_window(frames=2)
-                focused = watch.x("xdotool", "search", "--sync", "--name", "^editor$", timeout=30).stdout.split()[0]
+                focused = watch.x("xdotool", "search", "--sync", "--name", "^editor$").stdout.split()[0]
                 watch.x("xdotool", "windowactivate", "--sync", focused, timeout=10)
                 for saved in range(1, 4):
                     self.save(watch, directory, "rename", "Shaders/OG_F.glsl", None)
