@@ -57,8 +57,11 @@ static int watcher = -1; /* the inotify descriptor */
 static int scene_dir, shaders_dir; /* its watches */
 
 /* Editors replace a file as often as they write it, so the directories are
- * watched: a file is saved when written and closed, or renamed into place. */
-enum { SAVES = IN_CLOSE_WRITE | IN_MOVED_TO };
+ * watched: a file is saved when written and closed, or renamed into place.
+ * One written in place is cut short first, so a file modified since its
+ * last save, or touched at all since the frame before, is waited for rather
+ * than read half written in a burst of saves. */
+enum { SAVES = IN_CLOSE_WRITE | IN_MOVED_TO, WATCHED = SAVES | IN_MODIFY };
 
 static void bad(const char* what, const char* value)
 {
@@ -140,13 +143,13 @@ static void interrupted(int number)
 static void watch_scene(void)
 {
     watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    scene_dir = watcher < 0 ? -1 : inotify_add_watch(watcher, ".", SAVES | IN_CREATE);
+    scene_dir = watcher < 0 ? -1 : inotify_add_watch(watcher, ".", WATCHED | IN_CREATE);
     if (scene_dir < 0) {
         fprintf(stderr, "viewer: cannot watch %s: %s\n", watched, strerror(errno));
         exit(1);
     }
     /* Shaders/ may come later. */
-    shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);
+    shaders_dir = inotify_add_watch(watcher, "Shaders", WATCHED);
     signal(SIGINT, interrupted);
 }
 
@@ -206,6 +209,8 @@ static const struct {
     = { { "Shaders/OG_V.glsl", SHADERS }, { "Shaders/OG_F.glsl", SHADERS }, { "test.png", IMAGE } };
 enum { SCENE_FILES = sizeof scene_files / sizeof *scene_files };
 static int saved[SCENE_FILES]; /* saved since last read */
+static int writing[SCENE_FILES]; /* modified since last saved */
+static int stirred[SCENE_FILES]; /* named by an event since the frame before */
 
 int rebuild_begin(void);
 void rebuild_shaders(void);
@@ -216,28 +221,35 @@ static void take_event(const struct inotify_event* event)
     if (!event->len)
         return;
     if (event->wd == scene_dir && (event->mask & IN_ISDIR) && strcmp(event->name, "Shaders") == 0) {
-        shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);
+        shaders_dir = inotify_add_watch(watcher, "Shaders", WATCHED);
         for (int i = 0; i < SCENE_FILES; i++)
             saved[i] |= scene_files[i].rebuild == SHADERS;
         return;
     }
     char name[NAME_MAX + 16];
     snprintf(name, sizeof name, "%s%s", event->wd == shaders_dir ? "Shaders/" : "", event->name);
-    for (int i = 0; i < SCENE_FILES; i++)
-        saved[i] |= (event->mask & SAVES) && strcmp(name, scene_files[i].name) == 0;
+    for (int i = 0; i < SCENE_FILES; i++) {
+        if (strcmp(name, scene_files[i].name) != 0)
+            continue;
+        stirred[i] = 1;
+        saved[i] |= (event->mask & SAVES) != 0;
+        writing[i] = (event->mask & IN_MODIFY) != 0;
+    }
 }
 
-/* Whether every file of that rebuild has been saved and is there to read: a
- * file deleted and not yet written again is waited for. */
+/* Whether every file of that rebuild has been saved, is still, and is there
+ * to read: a file deleted and not yet written again, or being written, is
+ * waited for. */
 static int ready(int rebuild)
 {
-    int any = 0, missing = 0;
+    int any = 0, waiting = 0;
     struct stat file;
     for (int i = 0; i < SCENE_FILES; i++)
         any |= scene_files[i].rebuild == rebuild && saved[i];
     for (int i = 0; any && i < SCENE_FILES; i++)
-        missing |= scene_files[i].rebuild == rebuild && stat(scene_files[i].name, &file) != 0;
-    return any && !missing;
+        waiting |= scene_files[i].rebuild == rebuild
+            && (writing[i] || stirred[i] || stat(scene_files[i].name, &file) != 0);
+    return any && !waiting;
 }
 
 static void rebuilt(int rebuild)
@@ -269,6 +281,7 @@ static void reload(void)
         char bytes[4096];
     } buffer;
     ssize_t length;
+    memset(stirred, 0, sizeof stirred);
     while ((length = read(watcher, &buffer, sizeof buffer)) > 0)
         for (char* p = buffer.bytes; p < buffer.bytes + length;) {
             const struct inotify_event* event = (const struct inotify_event*)(void*)p;

@@ -153,7 +153,8 @@ CHECK_MISUSE = "Usage: viewer --check [DIR | --example NAME]\n"
 
 FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%s, 1.0); }\n"
 # One run of --watch --at 2.0, started with Shaders/ away: how each save is made, the file, what it holds (None:
-# the shipped file). A burst's ten are renames, each whole, as a save-all makes them, and read once a frame at most.
+# the shipped file). A burst's ten are renames, each whole, as a save-all makes them, or writes in place, each cut
+# short first; either is read once a frame at most, and never half written.
 SAVES = [
     ("rename", "Shaders", None),
     ("in place", "Shaders/OG_F.glsl", (FLAT % "0.8, 0.2, 0.6").encode()),
@@ -166,6 +167,7 @@ SAVES = [
     ("rename", "test.png", None),
     ("delete and create", "Shaders/OG_F.glsl", (FLAT % "0.2, 0.6, 0.4").encode()),
     ("burst of ten", "Shaders/OG_F.glsl", (FLAT % "0.1, 0.2, 0.9").encode()),
+    ("burst in place", "Shaders/OG_F.glsl", (FLAT % "0.9, 0.2, 0.1").encode()),
 ]
 
 
@@ -292,9 +294,9 @@ class Authoring(harness.TestCase):
             before = watch.stdout(), watch.stderr()
             watch.more_frames(3)
             self.assertEqual((watch.stdout(), watch.stderr()), before, "reported while %s is gone" % name)
-        burst = [(FLAT % ("0.%d, 0.5, 0.5" % i)).encode() for i in range(9)] * (how == "burst of ten")
+        burst = [(FLAT % ("0.%d, 0.5, 0.5" % i)).encode() for i in range(9)] * how.startswith("burst")
         for data in burst + [harness.read(name) if content is None else content]:
-            new = path + ".new" * (how not in ("in place", "delete and create"))
+            new = path + ".new" * (how not in ("in place", "delete and create", "burst in place"))
             harness.pathlib.Path(new).write_bytes(data)
             if new != path:
                 subprocess.run(["cp" if how == "cp over" else "mv", new, path], check=True)
@@ -319,7 +321,7 @@ class Authoring(harness.TestCase):
             lines = "".join("viewer: %s/%s changed: reloaded\n" % (directory, save) for save in saves)
             watch.until(lambda: watch.stderr().count("\n") >= err.count("\n") + len(saves), what)
             watch.more_frames(3)
-            reads = watch.stderr()[len(err):].count(lines) if how == "burst of ten" else 1
+            reads = watch.stderr()[len(err):].count(lines) if how.startswith("burst") else 1
             self.assertTrue(1 <= reads <= watch.frames() - shown, "%s: %d reads" % (what, reads))
             self.assertEqual(watch.stderr()[len(err):], lines * reads, what)
             self.assertEqual(self.shot(directory, watch.grab()[2]), (watch.stdout()[len(out):], True), what)

@@ -120,19 +120,21 @@ MUTANTS = {
         '        (void)writable;\n'),
     # --watch (the launcher and its library), --new, and the scene check.
     "watch: a rename over the file not seen": (
-        "src/launch_preload.c", "SAVES = IN_CLOSE_WRITE | IN_MOVED_TO };", "SAVES = IN_CLOSE_WRITE };"),
+        "src/launch_preload.c", "SAVES = IN_CLOSE_WRITE | IN_MOVED_TO,", "SAVES = IN_CLOSE_WRITE,"),
     "watch: Shaders/ not watched": (
-        "src/launch_preload.c", '    shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);\n    signal',
+        "src/launch_preload.c", '    shaders_dir = inotify_add_watch(watcher, "Shaders", WATCHED);\n    signal',
         "    shaders_dir = -1;\n    signal"),
     "watch: a Shaders/ that comes later not watched": (
-        "src/launch_preload.c", '        shaders_dir = inotify_add_watch(watcher, "Shaders", SAVES);\n        for',
+        "src/launch_preload.c", '        shaders_dir = inotify_add_watch(watcher, "Shaders", WATCHED);\n        for',
         "        for"),
     "watch: Shaders/'s files taken for the scene directory's": (
         "src/launch_preload.c", 'event->wd == shaders_dir ? "Shaders/"', 'event->wd != shaders_dir ? "Shaders/"'),
     "watch: a shader read while the other is deleted": (
-        "src/launch_preload.c", "return any && !missing;", "return any;"),
+        "src/launch_preload.c", "return any && !waiting;", "return any;"),
     "watch: a file back after a delete still waited for": (
-        "src/launch_preload.c", "stat(scene_files[i].name, &file) != 0;", "stat(scene_files[i].name, &file) == 0;"),
+        "src/launch_preload.c", "stat(scene_files[i].name, &file) != 0);", "stat(scene_files[i].name, &file) == 0);"),
+    "watch: a burst written in place read half written": (
+        "src/launch_preload.c", "(writing[i] || stirred[i] || stat(", "(writing[i] || stat("),
     "watch: a file read again every frame after its save": (
         "src/launch_preload.c", "saved[i] &= scene_files[i].rebuild != rebuild;",
         "saved[i] &= scene_files[i].rebuild == rebuild;"),
