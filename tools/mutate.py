@@ -48,6 +48,8 @@ FILES = ["src/image.h", "src/decoder.h"]  # the image step's, judged by its rows
 # check's table runs without a display; the library's and the launcher's
 # parts each have their methods in the shots, install and authoring tests.
 SHOT = [("shots", "-k", "shot_is")]
+WATCH = [("authoring", "-k", "watch_reloads")]
+ADVICE = [("faults", "-k", "start_up_failures")]
 OPTIONS = [("shots", "-k", "bad_input"), ("shots", "-k", "sequence_lengths")]
 FPS = [("shots", "-k", "fps")]
 LAUNCHER_OPTIONS = [("install", "-k", "answers"), ("shots", "-k", "bad_input"),
@@ -63,10 +65,13 @@ TARGETS = {
         "shoot": SHOT + [("shots", "-k", "sequence_frames"), ("shots", "-k", "bad_input")],
         "now": FPS, "earlier": FPS, "count_frame": FPS,
         "glfwSwapBuffers": SHOT + [("shots", "-k", "sequence")] + FPS,
-        "glfwTerminate": [("shots", "-k", "bad_input")]}),
+        "glfwTerminate": [("shots", "-k", "bad_input")],
+        "interrupted": [("authoring", "-k", "watch_keeps")], "watch_scene": WATCH, "take_event": WATCH,
+        "ready": WATCH, "rebuilt": WATCH, "reload": WATCH}),
+    "src/launch_rebuild.cpp": ("launch", {"": WATCH}),
     "packaging/viewer.in": ("viewer_install_files", {
         "": LAUNCHER_OPTIONS + [("install",), ("shots", "-k", "shot_is", "-k", "at_holds", "-k", "fps"),
-                                ("authoring", "-k", "check", "-k", "new")],
+                                ("authoring", "-k", "check", "-k", "new")] + ADVICE + WATCH,
         "usage": LAUNCHER_OPTIONS, "misuse": LAUNCHER_OPTIONS, "operand": LAUNCHER_OPTIONS,
         "say": [("shots", "-k", "menu_entry"), ("authoring", "-k", "misuse")],
         "notify": [("shots", "-k", "menu_entry")],
@@ -74,8 +79,7 @@ TARGETS = {
         "become_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps")],
         "run_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps", "-k", "menu")],
         "shoot": [("shots", "-k", "shot", "-k", "sequence", "-k", "bad_input")],
-        "watch": [("authoring", "-k", "watch")], "start": [("authoring", "-k", "watch")],
-        "unwatch": [("authoring", "-k", "watch")], "stop": [("authoring", "-k", "watch")],
+        "advise": ADVICE, "become_advised": [("install", "-k", "command_shows")] + ADVICE,
         "new": [("authoring", "-k", "new")]}),
 }
 SKIPPED_FUNCTIONS = {"uploadImage": "needs GL: the images test's probe uploads every file"}
