@@ -139,6 +139,7 @@ CHECKS = {
     "a JPEG image": ({"image": JPEG}, "", ["{viewer}"]),
     "an image cut off": ({"image": harness.read("test.png")[:300]}, "", ["{viewer}"]),
     "a missing image": ({"image": False}, "", [IMAGE + NO_IMAGE]),
+    "a missing vertex shader, the others there": ({"vertex": False}, "", [V + MISSING % "vertex shader"]),
     "a pipe and a directory where files belong": ({"fragment": "pipe", "image": "pipe", "vertex": "directory"}, "", [
         V + ": a directory, where the viewer reads the vertex shader: make it a file",
         F + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end; it reads"
