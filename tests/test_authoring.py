@@ -94,7 +94,11 @@ CHECKS = {
     "stages of two types": ({"fragment": swap(FRAGMENT, ("in vec3", "in vec4"), ("r * shade,", "r * shade.xyz,"))},
                             "", [F + ":2: the vertex stage's out shade is a vec3, but the fragment stage's in shade a"
                                  " vec4; declare both of one type: `in vec3 shade;`"]),
-    "no #version": ({"fragment": swap(FRAGMENT, ("#version 460 core\n", ""))}, "", [
+    "stages of two types, the input declared over two lines": (
+        {"fragment": swap(FRAGMENT, ("in vec3", "in\nvec4"), ("r * shade,", "r * shade.xyz,"))},
+        "", [F + ": the vertex stage's out shade is a vec3, but the fragment stage's in shade a vec4; declare both of"
+             " one type"]),
+    "no #version, a comment first": ({"fragment": swap(FRAGMENT, ("#version 460 core\n", "// lit\n"))}, "", [
         F + ":1: no #version line, so the driver reads this file as GLSL 1.10; a 4.6 core shader begins with:"
         " `#version 460 core`"]),
     "#version after a line": ({"fragment": swap(FRAGMENT, ("#version 460 core\nin vec3 shade;",
@@ -120,6 +124,8 @@ CHECKS = {
                    " position, 1 texture coordinate, 2 normal): `layout(location = N) in vec3 aPos;`"]),
     "varying": ({"vertex": swap(VERTEX, ("out vec3", "varying vec3"))}, "",
                 [V + ":8: varying" + LEGACY + "what the vertex stage passes on is declared out: `out vec3 shade;`"]),
+    "a missing semicolon": ({"fragment": swap(FRAGMENT, ("texture0;", "texture0"))}, "", [
+        F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
     "a missing semicolon, a blank and a comment before the last line": (
         {"fragment": swap(FRAGMENT, ("texture0;", "texture0 // the image\n\n  // lit"))}, "",
         [F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
