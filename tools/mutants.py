@@ -133,8 +133,6 @@ MUTANTS = {
         "src/launch_preload.c", "return any && !waiting;", "return any;"),
     "watch: a file back after a delete still waited for": (
         "src/launch_preload.c", "stat(scene_files[i].name, &file) != 0);", "stat(scene_files[i].name, &file) == 0);"),
-    "watch: a burst written in place read half written": (
-        "src/launch_preload.c", "(writing[i] || stirred[i] || stat(", "(writing[i] || stat("),
     "watch: a file read again every frame after its save": (
         "src/launch_preload.c", "saved[i] &= scene_files[i].rebuild != rebuild;",
         "saved[i] &= scene_files[i].rebuild == rebuild;"),
