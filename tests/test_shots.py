@@ -230,6 +230,10 @@ class Shots(harness.TestCase):
                 self.assertEqual(sent, ["-i", "viewer", "Viewer", err.rstrip("\n")] if notified else [])
                 if os.path.exists(record):
                     os.remove(record)
+        # The launcher's own line, typed without --notify, stays in the terminal.
+        status, out, err = self.launched("--no-such-option", env={"PATH": path}).wait()
+        self.assertEqual((status, out, err.split("\n")[0]), (2, "", "viewer: unknown option --no-such-option"))
+        self.assertFalse(os.path.exists(record), "notified without --notify")
 
 
 if __name__ == "__main__":
