@@ -77,7 +77,8 @@ TARGETS = {
         "notify": [("shots", "-k", "menu_entry")],
         "scene": [("install", "-k", "command_shows"), ("authoring", "-k", "check", "-k", "new")],
         "become_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps")],
-        "run_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps", "-k", "menu")],
+        "run_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps", "-k", "menu")]
+        + ADVICE,
         "shoot": [("shots", "-k", "shot", "-k", "sequence", "-k", "bad_input")],
         "advise": ADVICE, "become_advised": [("install", "-k", "command_shows")] + ADVICE,
         "new": [("authoring", "-k", "new")]}),
