@@ -78,7 +78,7 @@ TARGETS = {
         "scene": [("install", "-k", "command_shows"), ("authoring", "-k", "check", "-k", "new")],
         "become_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps")],
         "run_viewer": [("install", "-k", "command_shows"), ("shots", "-k", "at_holds", "-k", "fps", "-k", "menu")]
-        + ADVICE,
+        + ADVICE + [("shots", "-k", "bad_input")],
         "shoot": [("shots", "-k", "shot", "-k", "sequence", "-k", "bad_input")],
         "advise": ADVICE, "become_advised": [("install", "-k", "command_shows")] + ADVICE,
         "new": [("authoring", "-k", "new")]}),
