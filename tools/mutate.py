@@ -70,7 +70,7 @@ TARGETS = {
         "ready": WATCH, "rebuilt": WATCH, "reload": WATCH}),
     "src/launch_rebuild.cpp": ("launch", {"": WATCH}),
     "packaging/viewer.in": ("viewer_install_files", {
-        "": LAUNCHER_OPTIONS + [("install",), ("shots", "-k", "shot_is", "-k", "at_holds", "-k", "fps"),
+        "": LAUNCHER_OPTIONS + [("install",), ("shots", "-k", "shot_is", "-k", "at_holds", "-k", "fps", "-k", "menu"),
                                 ("authoring", "-k", "check", "-k", "new")] + ADVICE + WATCH,
         "usage": LAUNCHER_OPTIONS, "misuse": LAUNCHER_OPTIONS, "operand": LAUNCHER_OPTIONS,
         "say": [("shots", "-k", "menu_entry"), ("authoring", "-k", "misuse")],
