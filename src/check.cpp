@@ -223,24 +223,25 @@ static std::string glString(GLenum name)
     return text ? reinterpret_cast<const char*>(text) : "an unknown version";
 }
 
-// A file the viewer reads, as a line when it cannot: missing, or not a
-// readable file.
-static std::string unreadable(const std::string& path, const char* what)
+// A file the viewer reads, by its path from the scene's directory as the
+// viewer opens it, as a line that names it by its whole path when it
+// cannot: missing, or not a readable file.
+static std::string unreadable(const char* file, const std::string& path, const char* what)
 {
     struct stat status;
-    if (stat(path.c_str(), &status) != 0 && errno == ENOENT)
+    if (stat(file, &status) != 0 && errno == ENOENT)
         return path + ": missing; the viewer reads " + what
             + " from here: create it, or name the directory that holds Shaders/ and test.png";
-    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+    if (stat(file, &status) == 0 && S_ISDIR(status.st_mode))
         return path + ": a directory, where the viewer reads " + what + ": make it a file";
-    if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+    if (stat(file, &status) == 0 && !S_ISREG(status.st_mode))
         return path + ": not a regular file but a pipe or a device, on which the viewer would wait"
             + " or read without end; it reads " + what + " from here: make it a file";
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    std::FILE* opened = std::fopen(file, "rb");
+    if (!opened)
         return path + ": cannot be read (" + std::strerror(errno) + "); the viewer reads " + what
             + " from here: make it readable";
-    std::fclose(file);
+    std::fclose(opened);
     return "";
 }
 
@@ -444,8 +445,9 @@ static int files(int argc, char** argv, Scene& scene)
     scene.vertexFile = here + "Shaders/OG_V.glsl";
     scene.fragmentFile = here + "Shaders/OG_F.glsl";
     scene.imageFile = here + "test.png";
-    std::string missing[] = { unreadable(scene.vertexFile, "the vertex shader"),
-        unreadable(scene.fragmentFile, "the fragment shader") };
+    std::string missing[]
+        = { unreadable("Shaders/OG_V.glsl", scene.vertexFile, "the vertex shader"),
+              unreadable("Shaders/OG_F.glsl", scene.fragmentFile, "the fragment shader") };
     for (const std::string& line : missing)
         if (!line.empty())
             problem(scene, line);
@@ -485,6 +487,19 @@ static void build(Scene& scene)
     glGetIntegerv(GL_CURRENT_PROGRAM, &scene.program);
 }
 
+// A resource's whole name, however long: GL gives its length with the
+// terminating zero.
+static std::string resourceName(GLuint program, GLenum interface, GLint index)
+{
+    const GLenum asked = GL_NAME_LENGTH;
+    GLint length = 0;
+    glGetProgramResourceiv(program, interface, index, 1, &asked, 1, nullptr, &length);
+    std::string name(length > 0 ? length : 1, '\0');
+    glGetProgramResourceName(program, interface, index, length, nullptr, name.data());
+    name.resize(std::strlen(name.c_str()));
+    return name;
+}
+
 // Contract, uniforms: every active one the viewer sets, of the type it
 // sends, named in the file that mentions it.
 static void uniformContract(Scene& scene)
@@ -492,8 +507,7 @@ static void uniformContract(Scene& scene)
     GLint count = 0;
     glGetProgramInterfaceiv(scene.program, GL_UNIFORM, GL_ACTIVE_RESOURCES, &count);
     for (GLint i = 0; i < count; i++) {
-        char name[256] = {};
-        glGetProgramResourceName(scene.program, GL_UNIFORM, i, sizeof name, nullptr, name);
+        std::string name = resourceName(scene.program, GL_UNIFORM, i);
         const GLenum asked[] = { GL_TYPE, GL_BLOCK_INDEX, GL_REFERENCED_BY_VERTEX_SHADER,
             GL_REFERENCED_BY_FRAGMENT_SHADER };
         GLint got[4] = {};
@@ -535,14 +549,13 @@ static void inputContract(Scene& scene)
     GLint count = 0;
     glGetProgramInterfaceiv(scene.program, GL_PROGRAM_INPUT, GL_ACTIVE_RESOURCES, &count);
     for (GLint i = 0; i < count; i++) {
-        char name[256] = {};
-        glGetProgramResourceName(scene.program, GL_PROGRAM_INPUT, i, sizeof name, nullptr, name);
+        std::string name = resourceName(scene.program, GL_PROGRAM_INPUT, i);
         const GLenum asked[] = { GL_TYPE, GL_LOCATION };
         GLint got[2] = {};
         glGetProgramResourceiv(scene.program, GL_PROGRAM_INPUT, i, 2, asked, 2, nullptr, got);
         if (got[1] < 0)
             continue;
-        std::string at = ": input " + std::string(name) + " at location " + std::to_string(got[1]);
+        std::string at = ": input " + name + " at location " + std::to_string(got[1]);
         if (got[1] > 2)
             problem(scene,
                 scene.vertexFile + at + " is never fed; the viewer feeds locations " + inputList
@@ -562,9 +575,8 @@ static bool writes(GLuint program, const std::string& wanted)
     GLint count = 0;
     glGetProgramInterfaceiv(program, GL_PROGRAM_OUTPUT, GL_ACTIVE_RESOURCES, &count);
     for (GLint i = 0; i < count; i++) {
-        char name[256] = {};
-        glGetProgramResourceName(program, GL_PROGRAM_OUTPUT, i, sizeof name, nullptr, name);
-        if (wanted.empty() ? std::strncmp(name, "gl_", 3) != 0 : wanted == name)
+        std::string name = resourceName(program, GL_PROGRAM_OUTPUT, i);
+        if (wanted.empty() ? name.compare(0, 3, "gl_") != 0 : wanted == name)
             return true;
     }
     return false;

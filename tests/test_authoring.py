@@ -57,7 +57,7 @@ def swap(text, *pairs):
     return text.encode()
 
 
-# name: (files as harness.stage takes them, or "pipe" or "directory" in a file's place, the directory checked
+# name: (files as harness.stage takes them, or "pipe", "directory" or "loop" in a file's place, the directory checked
 # below the staged one, expected lines).
 # "…" in a line stands for the driver's own words; "{viewer}" for the line the viewer prints.
 CHECKS = {
@@ -73,6 +73,22 @@ CHECKS = {
     "a uniform of its own": (
         {"fragment": swap(FRAGMENT, ("out vec4", "uniform float iTime;\nout vec4"), ("shade, 1.0)", "shade, iTime)"))},
         "", [F + NEVER_SET % "iTime"]),
+    "a uniform array of its own": ({"fragment": swap(FRAGMENT, ("out vec4", "uniform float w[2];\nout vec4"),
+                                                     ("shade, 1.0)", "shade, w[1])"))}, "", [F + NEVER_SET % "w"]),
+    "a uniform of its own, named by a macro": (
+        {"fragment": swap(FRAGMENT, ("out vec4", "#define NAME(x) my##x\nuniform float NAME(Time);\nout vec4"),
+                          ("shade, 1.0)", "shade, myTime)"))}, "", [F + NEVER_SET % "myTime"]),
+    "a uniform of its own, 300 letters long": (
+        {"fragment": swap(FRAGMENT, ("out vec4", "uniform float %s;\nout vec4" % ("u" * 300)),
+                          ("shade, 1.0)", "shade, %s)" % ("u" * 300)))}, "", [F + NEVER_SET % ("u" * 300)]),
+    "uniforms of its own, declared in both stages, each used in one": (
+        {"vertex": swap(VERTEX, ("out vec3", "uniform float onlyV, onlyF;\nout vec3"), ("aTex, 1.0", "aTex, onlyV")),
+         "fragment": swap(FRAGMENT, ("out vec4", "uniform float onlyV, onlyF;\nout vec4"),
+                          ("shade, 1.0)", "shade, onlyF)"))}, "", [V + NEVER_SET % "onlyV", F + NEVER_SET % "onlyF"]),
+    "built-ins read: gl_DepthRange, gl_VertexID": (
+        {"vertex": swap(VERTEX, ("vec3(aTex, 1.0)", "vec3(aTex, gl_VertexID)")),
+         "fragment": swap(FRAGMENT, ("shade, 1.0)", "shade, gl_DepthRange.far)"))}, "", []),
+    "a colour output whose name begins with gl": ({"fragment": swap(FRAGMENT, ("FragColor", "glow"))}, "", []),
     "the sampler under another name": ({"fragment": swap(FRAGMENT, ("texture0", "tex"))}, "", [F + NEVER_SET % "tex"]),
     "the sampler of another kind": (
         {"fragment": swap(FRAGMENT, ("sampler2D texture0", "sampler3D texture0"), ("shade.xy", "shade"))}, "",
@@ -81,6 +97,9 @@ CHECKS = {
     "an input at location 3": ({"vertex": swap(VERTEX, ("location = 2", "location = 3"))}, "",
                                [V + ": input aNormal at location 3 is never fed; the viewer feeds locations " + INPUTS
                                 + ": give it one of these with layout(location = N)"]),
+    "a position of another type": ({"vertex": swap(VERTEX, ("vec3 aPos", "vec4 aPos"), ("vec4(aPos, 1.0)", "aPos"))},
+                                   "", [V + ": input aPos at location 0 is declared vec4, but the viewer feeds a vec3"
+                                        " position there: declare it as vec3"]),
     "an input of another type": ({"vertex": swap(VERTEX, ("vec2 aTex;", "vec3 aTex;"), ("aTex, 1.0", "aTex"))}, "",
                                  [V + ": input aTex at location 1 is declared vec3, but the viewer feeds a vec2 texture"
                                   " coordinate there: declare it as vec2"]),
@@ -131,6 +150,12 @@ CHECKS = {
                 [V + ":8: varying" + LEGACY + "what the vertex stage passes on is declared out: `out vec3 shade;`"]),
     "a missing semicolon": ({"fragment": swap(FRAGMENT, ("texture0;", "texture0"))}, "", [
         F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
+    "a missing semicolon, the next statement indented over two lines": (
+        {"fragment": swap(FRAGMENT, ("texture0;\nvoid main() { ", "texture0\n  void main() {\n"))}, "",
+        [F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
+    "a missing semicolon, the next statement after a character of this one": (
+        {"fragment": swap(FRAGMENT, ("lightColor;\nuniform sampler2D texture0;\nvoid", "lightColor[1\n] void"))}, "",
+        [F + ":6: this statement lacks its closing semicolon; end it with one: `…`"]),
     "a missing semicolon, a blank and a comment before the last line": (
         {"fragment": swap(FRAGMENT, ("texture0;", "texture0 // the image\n\n  // lit"))}, "",
         [F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
@@ -157,6 +182,9 @@ CHECKS = {
         " the fragment shader from here: make it a file",
         IMAGE + ": not a regular file but a pipe or a device, on which the viewer would wait or read without end: make"
         " it an image file"]),
+    "a fragment shader that is a link to itself": ({"fragment": "loop"}, "", [
+        F + ": cannot be read (Too many levels of symbolic links); the viewer reads the fragment shader from here:"
+        " make it readable"]),
     "a directory that is not a scene": ({}, "Shaders", ["{dir}/Shaders/Shaders/OG_V.glsl" + MISSING % "vertex shader",
                                                         "{dir}/Shaders/Shaders/OG_F.glsl" + MISSING % "fragment shader",
                                                         "{dir}/Shaders/test.png" + NO_IMAGE]),
@@ -215,11 +243,11 @@ class Authoring(harness.TestCase):
         for name, (files, below, expected) in CHECKS.items():
             with self.subTest(name):
                 files = dict({"vertex": VERTEX.encode(), "fragment": FRAGMENT.encode()}, **files)
-                directory = self.stage(**{k: False if v in ("pipe", "directory") else v for k, v in files.items()})
+                specials = {"pipe": os.mkfifo, "directory": os.mkdir, "loop": lambda path: os.symlink(path, path)}
+                directory = self.stage(**{k: False if v in specials else v for k, v in files.items()})
                 for key, name in (("vertex", V), ("fragment", F), ("image", IMAGE)):
-                    special = {"pipe": os.mkfifo, "directory": os.mkdir}.get(files.get(key))
-                    if special:
-                        special(name.replace("{dir}", directory))
+                    if files.get(key) in specials:
+                        specials[files[key]](name.replace("{dir}", directory))
                 status, out, err = self.run_command("--check", os.path.join(directory, below))
                 self.assertEqual((status, err), (1 if expected else 0, ""), out)
                 lines = [line.replace("{dir}", directory) for line in expected]
@@ -253,6 +281,28 @@ class Authoring(harness.TestCase):
         status, out, err = self.run_command("--check", env=dict(no_display(), MESA_GL_VERSION_OVERRIDE="4.5"))
         self.assertEqual((status, out), (3, ""))
         self.assertRegex(err, r"^viewer --check: no OpenGL 4\.6 core context here: the GL offers 4\.5 .*\n$")
+        # The check run directly: a scene as its argument; "/" joined with no second slash; a path that fills
+        # getcwd's 4096 bytes; a working directory removed; a software GL it starts again told 4.6 and GLSL 460.
+        deep = tempfile.mkdtemp(prefix="viewer-deep-")
+        self.addCleanup(shutil.rmtree, deep, True)
+        while len(deep) < 4095:
+            deep += "/" + "d" * min(200, 4095 - len(deep) - 1)
+        os.makedirs(deep)
+        gone = tempfile.mkdtemp(prefix="viewer-gone-")
+        self.addCleanup(shutil.rmtree, gone, True)
+        for command, env, expected in (
+                ([check, os.path.join(harness.SOURCE_DIR, "examples", "toon")], {}, (0, "", "")),
+                ([check, "/"], {}, (1, "/Shaders/OG_V.glsl" + MISSING % "vertex shader", "")),
+                ([check, deep], {}, (1, deep + "/Shaders/OG_V.glsl" + MISSING % "vertex shader", "")),
+                (["sh", "-c", 'cd "$1" && rmdir "$1" && exec "$0"', check, gone], {},
+                 (2, "", "viewer --check: cannot tell the scene's directory: No such file or directory")),
+                ([check], {"GALLIUM_DRIVER": "softpipe"}, (0, "", "")),
+                ([check], {"MESA_GLSL_VERSION_OVERRIDE": "450"}, (0, "", ""))):
+            with self.subTest(command[-1], env=env):
+                done = subprocess.run(command, env=dict(no_display(), **env), capture_output=True, text=True,
+                                      timeout=60, cwd=harness.SOURCE_DIR)
+                self.assertEqual((done.returncode, *(text.split("\n")[0] for text in (done.stdout, done.stderr))),
+                                 expected)
 
     def test_new_copies_plain_files_that_draw_the_same(self):
         data = os.path.join(self.prefix, "share", "viewer")
@@ -288,7 +338,8 @@ class Authoring(harness.TestCase):
             with self.subTest(args):
                 got = self.run_command(*args)
                 self.assertEqual(got[:2], (status, ""))
-                self.assertTrue(got[2].startswith(line), got[2])
+                # A line that ends is the whole of stderr; the others go on with the usage.
+                self.assertTrue(got[2] == line if line.endswith("\n") else got[2].startswith(line), got[2])
         self.assertFalse(os.path.exists(os.path.join(home, "x")))
 
     def save(self, watch, directory, how, name, content):
