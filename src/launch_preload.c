@@ -58,10 +58,10 @@ static int scene_dir, shaders_dir; /* its watches */
 
 /* Editors replace a file as often as they write it, so the directories are
  * watched: a file is saved when written and closed, or renamed into place.
- * One written in place is cut short first, so a file modified since its
- * last save, or touched at all since the frame before, is waited for rather
- * than read half written in a burst of saves. */
-enum { SAVES = IN_CLOSE_WRITE | IN_MOVED_TO, WATCHED = SAVES | IN_MODIFY };
+ * One written in place is cut short first, and one made anew is empty at
+ * first, so a file modified or made since its last save, or touched at all
+ * since the frame before, is waited for rather than read half written. */
+enum { SAVES = IN_CLOSE_WRITE | IN_MOVED_TO, WATCHED = SAVES | IN_MODIFY | IN_CREATE };
 
 static void bad(const char* what, const char* value)
 {
@@ -143,7 +143,7 @@ static void interrupted(int number)
 static void watch_scene(void)
 {
     watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    scene_dir = watcher < 0 ? -1 : inotify_add_watch(watcher, ".", WATCHED | IN_CREATE);
+    scene_dir = watcher < 0 ? -1 : inotify_add_watch(watcher, ".", WATCHED);
     if (scene_dir < 0) {
         fprintf(stderr, "viewer: cannot watch %s: %s\n", watched, strerror(errno));
         exit(1);
@@ -233,7 +233,7 @@ static void take_event(const struct inotify_event* event)
             continue;
         stirred[i] = 1;
         saved[i] |= (event->mask & SAVES) != 0;
-        writing[i] = (event->mask & IN_MODIFY) != 0;
+        writing[i] = (event->mask & (IN_MODIFY | IN_CREATE)) != 0;
     }
 }
 

@@ -194,6 +194,8 @@ CHECK_MISUSE = "Usage: viewer --check [DIR | --example NAME]\n"
 FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%s, 1.0); }\n"
 # One run of --watch --at 2.0, started with Shaders/ away: how each save is made, the file, what it holds (None:
 # the shipped file). A burst's ten are renames, each whole, as a save-all makes them, and read once a frame at most.
+# A file deleted is made again only after a few frames, and left empty for a few more. A file not the scene's is
+# not read.
 SAVES = [
     ("rename", "Shaders", None),
     ("in place", "Shaders/OG_F.glsl", (FLAT % "0.8, 0.2, 0.6").encode()),
@@ -204,8 +206,10 @@ SAVES = [
     ("cp over", "test.png", harness.png(48, 20, lambda x, y: (x * 5, 200), colour_type=4)),
     ("delete and create", "test.png", JPEG),
     ("rename", "test.png", None),
-    ("delete and create", "Shaders/OG_F.glsl", (FLAT % "0.2, 0.6, 0.4").encode()),
+    ("delete and create", "Shaders/OG_V.glsl",
+     harness.read("Shaders/OG_V.glsl").replace(b"(FragPos, 1", b"(FragPos * 0.75, 1")),
     ("burst of ten", "Shaders/OG_F.glsl", (FLAT % "0.1, 0.2, 0.9").encode()),
+    ("in place", "Shaders/Shaders", b"not the scene's"),
 ]
 
 
@@ -344,17 +348,22 @@ class Authoring(harness.TestCase):
 
     def save(self, watch, directory, how, name, content):
         """Saves as an editor would; returns the files the watch names."""
-        path, saves = os.path.join(directory, name), [name]
+        path, saves = os.path.join(directory, name), [name] * (name != "Shaders/Shaders")
         if name == "Shaders":
             return os.rename(path + ".away", path) or ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl"]
         if how == "delete and create":
             os.unlink(path)
-            saves = ["Shaders/OG_V.glsl"] * (name == "Shaders/OG_F.glsl") + saves
-            for partner in saves[:-1]:
+            shaders = ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl"]
+            saves = shaders if name in shaders else saves
+            for partner in set(saves) - {name}:
                 harness.pathlib.Path(directory, partner).write_bytes(harness.read(partner))
             before = watch.stdout(), watch.stderr()
             watch.more_frames(3)
-            self.assertEqual((watch.stdout(), watch.stderr()), before, "reported while %s is gone" % name)
+            with open(path, "wb") as made:  # made, and left empty for a while
+                watch.more_frames(3)
+                self.assertEqual((watch.stdout(), watch.stderr()), before, "reported while %s is gone or empty" % name)
+                made.write(harness.read(name) if content is None else content)
+            return saves
         burst = [(FLAT % ("0.%d, 0.5, 0.5" % i)).encode() for i in range(9)] * how.startswith("burst")
         for data in burst + [harness.read(name) if content is None else content]:
             new = path + ".new" * (how not in ("in place", "delete and create"))
