@@ -382,7 +382,9 @@ class Authoring(harness.TestCase):
     def test_watch_reloads_each_save_in_the_same_viewer(self):
         directory = self.stage()
         os.rename(os.path.join(directory, "Shaders"), os.path.join(directory, "Shaders.away"))
-        watch = self.viewer(directory, command=[self.command, "--watch", "--at", "2.0", directory])
+        # Standard input closed, so that the watch's own descriptor may be 0.
+        watch = self.viewer(directory, command=["sh", "-c", 'exec "$@" <&-', "sh", self.command, "--watch", "--at",
+                                                "2.0", directory])
         window = watch.wait_window(frames=2)
         self.assertEqual(self.shot(directory, watch.grab()[2]), (watch.stdout(), True), "the first frame")
         for how, name, content in SAVES:
