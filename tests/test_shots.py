@@ -120,7 +120,7 @@ class Shots(harness.TestCase):
         os.mkdir(os.path.join(self.out, "taken"))
         os.mkdir(os.path.join(self.out, "d1"))
         seq = ("--until", "1", "--step", "0.5")
-        long = "none/%s" + "x" * (4095 - len(self.out) - len("/none/10.png")) + "%%d.png"
+        long = "none/" + "x" * (4095 - len(self.out) - len("/none/9.png")) + "%d.png"
         for args, status, line in (
                 (["--at", "abc"], 2, 'viewer: --at takes seconds, 0 or more: "abc"'),
                 (["--at", "-1"], 2, 'viewer: --at takes seconds, 0 or more: "-1"'),
@@ -143,15 +143,15 @@ class Shots(harness.TestCase):
                 ("none/x.png", (), 2, "viewer: cannot write {}: " + os.path.join(self.out, "none")
                  + ": No such file or directory"),
                 ("taken", (), 1, "viewer: cannot write {}: Is a directory"),
-                # The most frames there may be; a number in the directory; names of 4095 and 4096 bytes at the
-                # last frame, whose number is a digit longer than the first's.
+                # The most frames there may be; a number in the directory; a name of 4095 bytes at the last
+                # frame, 9, and of 4096 at the last, 10.
                 ("plain.png", ("--until", "99999", "--step", "1"), 2, 'viewer: a sequence\'s FILE holds one number, as'
                  ' in frame-%04d.png: "{}"'),
                 ("d%d/f.png", ("--until", "0", "--step", "1"), 2, "viewer: cannot write %s/d0/f.png: %s/d0: No such"
                  " file or directory" % (self.out, self.out)),
-                (long % "", ("--until", "10", "--step", "1"), 2, "viewer: cannot write %s: %s/none: No such file or"
-                 " directory" % (os.path.join(self.out, long % "").replace("%d", "0"), self.out)),
-                (long % "x", ("--until", "10", "--step", "1"), 2, 'viewer: FILE is too long a name: "{}"')):
+                (long, ("--until", "9", "--step", "1"), 2, "viewer: cannot write %s: %s/none: No such file or"
+                 " directory" % (os.path.join(self.out, long).replace("%d", "0"), self.out)),
+                (long, ("--until", "10", "--step", "1"), 2, 'viewer: FILE is too long a name: "{}"')):
             with self.subTest(shot):
                 path = os.path.join(self.out, shot)
                 self.assertEqual(self.run_command("--shot", shot, *args), (status, "", line.format(path) + "\n"))
