@@ -97,6 +97,10 @@ CHECKS = {
     "an input at location 3": ({"vertex": swap(VERTEX, ("location = 2", "location = 3"))}, "",
                                [V + ": input aNormal at location 3 is never fed; the viewer feeds locations " + INPUTS
                                 + ": give it one of these with layout(location = N)"]),
+    "a uniform of one type in one stage, of another in the other": (
+        {"vertex": swap(VERTEX, ("out vec3", "uniform vec4 lightColor;\nout vec3"),
+                        ("aTex, 1.0", "aTex, lightColor.x"))},
+        "", [F + ": does not link with " + V + ": error: …; make the two stages' declarations agree"]),
     "a position of another type": ({"vertex": swap(VERTEX, ("vec3 aPos", "vec4 aPos"), ("vec4(aPos, 1.0)", "aPos"))},
                                    "", [V + ": input aPos at location 0 is declared vec4, but the viewer feeds a vec3"
                                         " position there: declare it as vec3"]),
