@@ -77,7 +77,7 @@ CHECKS = {
                                                      ("shade, 1.0)", "shade, w[1])"))}, "", [F + NEVER_SET % "w"]),
     "a uniform of its own, named by a macro": (
         {"fragment": swap(FRAGMENT, ("out vec4", "#define NAME(x) my##x\nuniform float NAME(Time);\nout vec4"),
-                          ("shade, 1.0)", "shade, myTime)"))}, "", [F + NEVER_SET % "myTime"]),
+                          ("shade, 1.0)", "shade, NAME(Time))"))}, "", [F + NEVER_SET % "myTime"]),
     "a uniform of its own, 300 letters long": (
         {"fragment": swap(FRAGMENT, ("out vec4", "uniform float %s;\nout vec4" % ("u" * 300)),
                           ("shade, 1.0)", "shade, %s)" % ("u" * 300)))}, "", [F + NEVER_SET % ("u" * 300)]),
