@@ -441,7 +441,9 @@ static int files(int argc, char** argv, Scene& scene)
     std::vector<char> cwd(4096);
     if (!getcwd(cwd.data(), cwd.size()))
         return misuse(std::string("cannot tell the scene's directory: ") + std::strerror(errno));
-    std::string here = std::string(cwd.data()) + (cwd[1] ? "/" : "");
+    std::string here = cwd.data();
+    if (here.back() != '/')
+        here += '/';
     scene.vertexFile = here + "Shaders/OG_V.glsl";
     scene.fragmentFile = here + "Shaders/OG_F.glsl";
     scene.imageFile = here + "test.png";

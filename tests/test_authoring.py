@@ -154,8 +154,8 @@ CHECKS = {
                 [V + ":8: varying" + LEGACY + "what the vertex stage passes on is declared out: `out vec3 shade;`"]),
     "a missing semicolon": ({"fragment": swap(FRAGMENT, ("texture0;", "texture0"))}, "", [
         F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
-    "a missing semicolon, the next statement indented over two lines": (
-        {"fragment": swap(FRAGMENT, ("texture0;\nvoid main() { ", "texture0\n  void main() {\n"))}, "",
+    "a missing semicolon, the next statement after a blank and a comment, over two lines": (
+        {"fragment": swap(FRAGMENT, ("texture0;\nvoid main() { ", "texture0\n /* lit */ void main() {\n"))}, "",
         [F + ":6: this statement lacks its closing semicolon; end it with one: `uniform sampler2D texture0;`"]),
     "a missing semicolon, the next statement after a character of this one": (
         {"fragment": swap(FRAGMENT, ("lightColor;\nuniform sampler2D texture0;\nvoid", "lightColor[1\n] void"))}, "",
