@@ -287,9 +287,10 @@ class Viewer:
         self.err = tempfile.TemporaryFile()
         self.started = time.monotonic_ns()
         # A session of its own, so that a run is ended whole, wrappers and
-        # chroots included.
+        # chroots included. Standard input a pipe never written, as a
+        # terminal is: a run that reads it waits.
         self.proc = subprocess.Popen(command or [os.path.abspath(VIEWER)], cwd=cwd, env=self.env,
-                                     stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err,
+                                     stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
                                      start_new_session=True)
         os.close(self.out)
         self.window = None
@@ -419,6 +420,7 @@ class Viewer:
     def dispose(self):
         """Kills the run if it still goes, and removes what it left."""
         self.kill()
+        self.proc.stdin.close()
         self.stdout_bytes()
         self.err.close()
         pathlib.Path(self.frames_file).unlink(missing_ok=True)

@@ -106,9 +106,11 @@ class Shots(harness.TestCase):
             self.assertTrue(shot == self.reference(self.stage(), 0.5 + k * 0.1), "frame %d at another clock" % k)
 
     def test_sequence_lengths(self):
-        # Each side of the last step, within rounding and past it.
+        # Each side of the last step, within rounding and past it; each side of the rounding's slack, a millionth
+        # of a step.
         for at, until, step, count in (("0.5", "0.7", "0.1", 3), ("0.5", "0.6999", "0.1", 2), ("1", "1", "0.3", 1),
-                                       ("0", "1", "0.25", 5), ("0", "1.2499", "0.25", 5), ("0", "1.25", "0.25", 6)):
+                                       ("0", "1", "0.25", 5), ("0", "1.2499", "0.25", 5), ("0", "1.25", "0.25", 6),
+                                       ("0", "0.9999995", "1", 2), ("0", "0.9999985", "1", 1)):
             with self.subTest((at, until, step)):
                 shutil.rmtree(self.out)
                 os.mkdir(self.out)
