@@ -114,9 +114,9 @@ class Shots(harness.TestCase):
             with self.subTest((at, until, step)):
                 shutil.rmtree(self.out)
                 os.mkdir(self.out)
-                self.assertEqual(self.run_command("--shot", "%d.png", "--at", at, "--until", until, "--step", step),
+                self.assertEqual(self.run_command("--shot", "%%%d.png", "--at", at, "--until", until, "--step", step),
                                  (0, "", ""))
-                self.assertEqual(sorted(os.listdir(self.out)), sorted("%d.png" % k for k in range(count)))
+                self.assertEqual(sorted(os.listdir(self.out)), sorted("%%%d.png" % k for k in range(count)))
 
     def test_bad_input_is_one_line(self):
         os.mkdir(os.path.join(self.out, "taken"))
@@ -128,6 +128,7 @@ class Shots(harness.TestCase):
                 (["--at", "-1"], 2, 'viewer: --at takes seconds, 0 or more: "-1"'),
                 (["--at", "nan"], 2, 'viewer: --at takes seconds, 0 or more: "nan"'),
                 (["--at", "1x"], 2, 'viewer: --at takes seconds, 0 or more: "1x"'),
+                (["--at", " 1"], 2, 'viewer: --at takes seconds, 0 or more: " 1"'),
                 (["--step", "0", "--until", "1"], 2, 'viewer: --step takes seconds, more than 0: "0"'),
                 (["--at", "2", *seq], 2, 'viewer: --until comes before --at: "1"'),
                 (["--until", "1e9", "--step", "0.001"], 2,
