@@ -144,8 +144,13 @@ class Shots(harness.TestCase):
                 ("%d-%d.png", seq, 2, 'viewer: a sequence\'s FILE holds one number, as in frame-%04d.png: "{}"'),
                 ("%s.png", seq, 2, 'viewer: a sequence\'s FILE holds one number, as in frame-%04d.png: "{}"'),
                 ("%123d.png", seq, 2, 'viewer: a sequence\'s FILE holds one number, as in frame-%04d.png: "{}"'),
+                ("%/d.png", seq, 2, 'viewer: a sequence\'s FILE holds one number, as in frame-%04d.png: "{}"'),
+                ("%:d.png", seq, 2, 'viewer: a sequence\'s FILE holds one number, as in frame-%04d.png: "{}"'),
                 ("none/%012d.png", seq, 2, "viewer: cannot write %s/none/%012d.png: %s/none: No such file or directory"
                  % (self.out, 0, self.out)),
+                ("none/%90d.png", seq, 2, "viewer: cannot write %s/none/%90d.png: %s/none: No such file or directory"
+                 % (self.out, 0, self.out)),
+                ("none/50%.png", (), 2, "viewer: cannot write {}: %s/none: No such file or directory" % self.out),
                 ("none/x.png", (), 2, "viewer: cannot write {}: " + os.path.join(self.out, "none")
                  + ": No such file or directory"),
                 ("taken", (), 1, "viewer: cannot write {}: Is a directory"),
