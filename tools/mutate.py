@@ -57,7 +57,7 @@ LAUNCHER_OPTIONS = [("install", "-k", "answers"), ("shots", "-k", "bad_input"),
 TARGETS = {
     "src/check.cpp": ("viewer-check", {"": [("authoring", "-k", "test_check")]}),
     "src/launch_preload.c": ("launch", {
-        "": OPTIONS + SHOT + [("shots", "-k", "sequence_frames")] + FPS,
+        "": OPTIONS + SHOT + [("shots", "-k", "sequence_frames")] + FPS + WATCH,
         "bad": OPTIONS, "seconds": OPTIONS, "one_number": OPTIONS, "name_of": OPTIONS, "writable": OPTIONS,
         "glfwGetTime": [("shots", "-k", "sequence_frames"), ("shots", "-k", "at_holds")],
         # A shot that cannot be written: the bad input table's FILE that is a directory.
