@@ -114,9 +114,9 @@ class Shots(harness.TestCase):
             with self.subTest((at, until, step)):
                 shutil.rmtree(self.out)
                 os.mkdir(self.out)
-                self.assertEqual(self.run_command("--shot", "%%%d.png", "--at", at, "--until", until, "--step", step),
+                self.assertEqual(self.run_command("--shot", "%%-%d.png", "--at", at, "--until", until, "--step", step),
                                  (0, "", ""))
-                self.assertEqual(sorted(os.listdir(self.out)), sorted("%%%d.png" % k for k in range(count)))
+                self.assertEqual(sorted(os.listdir(self.out)), sorted("%%-%d.png" % k for k in range(count)))
 
     def test_bad_input_is_one_line(self):
         os.mkdir(os.path.join(self.out, "taken"))
