@@ -169,6 +169,10 @@ const Mistake mistakes[] = {
         "declare it out, of the same type, in the vertex shader and write it there", "", "" },
 };
 
+// The shader files, as the viewer opens them from the scene's directory.
+const char* const vertexShader = "Shaders/OG_V.glsl";
+const char* const fragmentShader = "Shaders/OG_F.glsl";
+
 const char* const separator = "\n -- --------------------------------------------------- -- \n";
 
 // What the check finds, in the order found: lines for the report, and how
@@ -444,12 +448,11 @@ static int files(int argc, char** argv, Scene& scene)
     std::string here = cwd.data();
     if (here.back() != '/')
         here += '/';
-    scene.vertexFile = here + "Shaders/OG_V.glsl";
-    scene.fragmentFile = here + "Shaders/OG_F.glsl";
+    scene.vertexFile = here + vertexShader;
+    scene.fragmentFile = here + fragmentShader;
     scene.imageFile = here + "test.png";
-    std::string missing[]
-        = { unreadable("Shaders/OG_V.glsl", scene.vertexFile, "the vertex shader"),
-              unreadable("Shaders/OG_F.glsl", scene.fragmentFile, "the fragment shader") };
+    std::string missing[] = { unreadable(vertexShader, scene.vertexFile, "the vertex shader"),
+        unreadable(fragmentShader, scene.fragmentFile, "the fragment shader") };
     for (const std::string& line : missing)
         if (!line.empty())
             problem(scene, line);
@@ -465,7 +468,7 @@ static void build(Scene& scene)
         return;
     std::ostringstream messages;
     std::streambuf* out = std::cout.rdbuf(messages.rdbuf());
-    scene.shader.emplace("Shaders/OG_V.glsl", "Shaders/OG_F.glsl");
+    scene.shader.emplace(vertexShader, fragmentShader);
     std::cout.rdbuf(out);
     std::string said = messages.str();
     for (std::size_t at = 0, end; (end = said.find(separator, at)) != std::string::npos;

@@ -195,6 +195,7 @@ CHECKS = {
 }
 CHECK_MISUSE = "Usage: viewer --check [DIR | --example NAME]\n"
 
+SCENE = ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl", "test.png"]
 FLAT = "#version 460 core\nout vec4 FragColor;\nvoid main() { FragColor = vec4(%s, 1.0); }\n"
 # One run of --watch --at 2.0, started with Shaders/ away: how each save is made, the file, what it holds (None:
 # the shipped file). A burst's ten are renames, each whole, as a save-all makes them, and read once a frame at most.
@@ -352,13 +353,12 @@ class Authoring(harness.TestCase):
 
     def save(self, watch, directory, how, name, content):
         """Saves as an editor would; returns the files the watch names."""
-        path, saves = os.path.join(directory, name), [name] * (name != "Shaders/Shaders")
+        path, saves = os.path.join(directory, name), [name] * (name in SCENE)
         if name == "Shaders":
             return os.rename(path + ".away", path) or ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl"]
         if how == "delete and create":
             os.unlink(path)
-            shaders = ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl"]
-            saves = shaders if name in shaders else saves
+            saves = SCENE[:2] if name in SCENE[:2] else saves
             for partner in set(saves) - {name}:
                 harness.pathlib.Path(directory, partner).write_bytes(harness.read(partner))
             before = watch.stdout(), watch.stderr()
