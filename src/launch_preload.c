@@ -58,10 +58,16 @@ static int scene_dir, shaders_dir; /* its watches */
 
 /* Editors replace a file as often as they write it, so the directories are
  * watched: a file is saved when written and closed, or renamed into place.
- * One written in place is cut short first, and one made anew is empty at
- * first, so a file modified or made since its last save, or touched at all
- * since the frame before, is waited for rather than read half written. */
-enum { SAVES = IN_CLOSE_WRITE | IN_MOVED_TO, WATCHED = SAVES | IN_MODIFY | IN_CREATE };
+ * One written in place is cut short first, and one removed may be made anew,
+ * empty at first, at any moment, even between reading the events and the
+ * file; so a file modified, made or removed since its last save, or touched
+ * at all since the frame before, is waited for rather than read half
+ * written. */
+enum {
+    SAVES = IN_CLOSE_WRITE | IN_MOVED_TO,
+    UNSAVED = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM,
+    WATCHED = SAVES | UNSAVED
+};
 
 static void bad(const char* what, const char* value)
 {
@@ -222,8 +228,10 @@ static void take_event(const struct inotify_event* event)
         return;
     if (event->wd == scene_dir && (event->mask & IN_ISDIR) && strcmp(event->name, "Shaders") == 0) {
         shaders_dir = inotify_add_watch(watcher, "Shaders", WATCHED);
-        for (int i = 0; i < SCENE_FILES; i++)
+        for (int i = 0; i < SCENE_FILES; i++) {
             saved[i] |= scene_files[i].rebuild == SHADERS;
+            writing[i] &= scene_files[i].rebuild != SHADERS;
+        }
         return;
     }
     char name[NAME_MAX + 16];
@@ -233,7 +241,7 @@ static void take_event(const struct inotify_event* event)
             continue;
         stirred[i] = 1;
         saved[i] |= (event->mask & SAVES) != 0;
-        writing[i] = (event->mask & (IN_MODIFY | IN_CREATE)) != 0;
+        writing[i] = (event->mask & UNSAVED) != 0;
     }
 }
 
