@@ -215,6 +215,7 @@ SAVES = [
      harness.read("Shaders/OG_V.glsl").replace(b"(FragPos, 1", b"(FragPos * 0.75, 1")),
     ("burst of ten", "Shaders/OG_F.glsl", (FLAT % "0.1, 0.2, 0.9").encode()),
     ("in place", "Shaders/Shaders", b"not the scene's"),
+    ("directory swapped", "Shaders/OG_V.glsl", None),
 ]
 
 
@@ -356,6 +357,16 @@ class Authoring(harness.TestCase):
         path, saves = os.path.join(directory, name), [name] * (name in SCENE)
         if name == "Shaders":
             return os.rename(path + ".away", path) or ["Shaders/OG_V.glsl", "Shaders/OG_F.glsl"]
+        if how == "directory swapped":  # the file removed, then the whole directory replaced by one that has it
+            shaders, new = os.path.join(directory, "Shaders"), os.path.join(directory, "Shaders.new")
+            shutil.copytree(shaders, new)
+            harness.pathlib.Path(new, os.path.basename(name)).write_bytes(harness.read(name) if content is None
+                                                                          else content)
+            os.unlink(path)
+            watch.more_frames(3)
+            os.rename(shaders, shaders + ".old")
+            os.rename(new, shaders)
+            return SCENE[:2]
         if how == "delete and create":
             os.unlink(path)
             saves = SCENE[:2] if name in SCENE[:2] else saves
