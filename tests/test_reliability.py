@@ -17,9 +17,10 @@ import harness
 
 SANITIZED = "sanitized" in sys.argv[1:]
 VIEWER = os.environ["VIEWER_SANITIZED"] if SANITIZED else harness.VIEWER
+SUPPRESSIONS = os.path.join(harness.SOURCE_DIR, "tests", "lsan.supp")
 SANITIZER_ENV = {"ASAN_OPTIONS": "verify_asan_link_order=0:detect_leaks=1",
                  "UBSAN_OPTIONS": "print_stacktrace=1",
-                 "LSAN_OPTIONS": "print_suppressions=0:suppressions=%s/tests/lsan.supp" % harness.SOURCE_DIR}
+                 "LSAN_OPTIONS": "print_suppressions=0:suppressions=" + SUPPRESSIONS}
 
 # What standard output must be, block by block (harness.message_blocks):
 # each expected block is its kind and a pattern for the rest of it; a
@@ -219,6 +220,7 @@ class Run(harness.TestCase):
             os.chmod(d, 0o755)
             command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", shutil.copy(VIEWER, d)]
             preload = shutil.copy(harness.PRELOAD_LIB, d)
+            env["LSAN_OPTIONS"] = env["LSAN_OPTIONS"].replace(SUPPRESSIONS, shutil.copy(SUPPRESSIONS, d))
             # A home of its own, as a user has: Mesa keeps its shader cache
             # there, and says so on standard error when it cannot.
             home = os.path.join(d, "home")
